@@ -1,0 +1,202 @@
+// rowkit_bench DIR: measures librowkit through its public interface on the
+// files gen_data writes into DIR.
+//
+// Every workload is compared with the machine's own limit measured in the
+// same run: a memchr newline count over the same file with the same read
+// size. Each workload and each baseline runs three times; the best time
+// counts. MB is 1e6 bytes.
+//
+// To add a workload, write a function with the Workload::run signature and
+// add a row to kWorkloads.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "rowkit.h"
+
+namespace {
+
+constexpr std::size_t kReadBytes = 262144;
+constexpr int kRepeats = 3;
+
+// What one run of a workload got through.
+struct Tally {
+    std::uint64_t bytes = 0;  // input bytes the workload consumed
+    std::uint64_t rows = 0;   // rows (or lines) it produced
+};
+
+struct Workload {
+    const char* name;  // printed label
+    const char* file;  // input file name inside DIR
+    Tally (*run)(const std::string& path);
+};
+
+// Results feed this so the compiler cannot drop the work.
+volatile std::uint64_t g_sink = 0;
+
+[[noreturn]] void failRowkit(const char* call, const std::string& path) {
+    const char* message = rowkit_last_error();
+    std::fprintf(stderr, "rowkit_bench: %s on %s failed: %s\n", call, path.c_str(),
+                 message != nullptr ? message : "(no message)");
+    std::exit(1);
+}
+
+[[noreturn]] void failErrno(const char* what, const std::string& path) {
+    std::fprintf(stderr, "rowkit_bench: %s %s: %s\n", what, path.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+double nowSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::uint64_t fileSize(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) failErrno("cannot stat", path);
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+// ---- baseline ---------------------------------------------------------------
+
+// The machine's limit for a file: read() it in kReadBytes pieces and count
+// newlines with memchr.
+Tally memchrLineCount(const std::string& path) {
+    static std::vector<char> buffer(kReadBytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) failErrno("cannot open", path);
+    Tally tally;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failErrno("cannot read", path);
+        }
+        if (n == 0) break;
+        tally.bytes += static_cast<std::uint64_t>(n);
+        const char* p = buffer.data();
+        const char* end = p + n;
+        while (p < end) {
+            const void* hit = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+            if (hit == nullptr) break;
+            ++tally.rows;
+            p = static_cast<const char*>(hit) + 1;
+        }
+    }
+    ::close(fd);
+    return tally;
+}
+
+// ---- workloads --------------------------------------------------------------
+
+// Pulls every row with no options and touches every field.
+Tally csvNext(const std::string& path) {
+    Ctx* ctx = rowkit_open(path.c_str(), nullptr);
+    if (ctx == nullptr) failRowkit("rowkit_open", path);
+    Tally tally;
+    std::uint64_t checksum = 0;
+    const char* const* fields = nullptr;
+    std::size_t n = 0;
+    int rc;
+    while ((rc = rowkit_next(ctx, &fields, &n)) == 1) {
+        ++tally.rows;
+        for (std::size_t i = 0; i < n; ++i) {
+            checksum += static_cast<unsigned char>(fields[i][0]) + std::strlen(fields[i]);
+        }
+    }
+    if (rc < 0) failRowkit("rowkit_next", path);
+    rowkit_close(ctx);
+    g_sink = g_sink + checksum;
+    tally.bytes = fileSize(path);
+    return tally;
+}
+
+constexpr Workload kWorkloads[] = {
+    {"csv next", "rows.csv", csvNext},
+};
+
+// ---- runner -----------------------------------------------------------------
+
+struct Measured {
+    Tally tally;
+    double seconds = 0;
+    double mbPerSecond() const { return seconds > 0 ? static_cast<double>(tally.bytes) / seconds / 1e6 : 0; }
+};
+
+Measured bestOf(Tally (*run)(const std::string&), const std::string& path) {
+    Measured best;
+    for (int i = 0; i < kRepeats; ++i) {
+        const double start = nowSeconds();
+        const Tally tally = run(path);
+        const double seconds = nowSeconds() - start;
+        if (i == 0 || seconds < best.seconds) {
+            best.tally = tally;
+            best.seconds = seconds;
+        }
+    }
+    return best;
+}
+
+struct Baseline {
+    std::string file;
+    double mb_per_second;
+};
+
+std::vector<Baseline> g_baselines;
+
+// The memchr line count of `file`, measured and printed the first time a
+// workload reads that file.
+double baselineFor(const std::string& dir, const std::string& file) {
+    for (const Baseline& baseline : g_baselines) {
+        if (baseline.file == file) return baseline.mb_per_second;
+    }
+    const Measured m = bestOf(memchrLineCount, dir + "/" + file);
+    std::printf("%-20s%8.1f MB/s   %-33s (lines %llu)\n", "memchr line count", m.mbPerSecond(),
+                file.c_str(), static_cast<unsigned long long>(m.tally.rows));
+    std::fflush(stdout);
+    g_baselines.push_back({file, m.mbPerSecond()});
+    return m.mbPerSecond();
+}
+
+void runWorkload(const std::string& dir, const Workload& workload) {
+    const double limit = baselineFor(dir, workload.file);
+    const Measured m = bestOf(workload.run, dir + "/" + workload.file);
+    const double ratio = limit > 0 ? m.mbPerSecond() / limit : 0;
+    std::printf("%-20s%8.1f MB/s   ratio %.2f of memchr line count   (rows %llu)\n", workload.name,
+                m.mbPerSecond(), ratio, static_cast<unsigned long long>(m.tally.rows));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: rowkit_bench DIR   (DIR as written by gen_data)\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+
+    for (const Workload& workload : kWorkloads) {
+        const std::string path = dir + "/" + workload.file;
+        struct stat st;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            std::fprintf(stderr, "rowkit_bench: %s is missing; run `gen_data %s` first\n", path.c_str(),
+                         dir.c_str());
+            return 1;
+        }
+    }
+
+    for (const Workload& workload : kWorkloads) runWorkload(dir, workload);
+    return 0;
+}
