@@ -197,7 +197,7 @@ std::optional<double> parseNumeric(std::string_view text) {
 
     // Copy the literal without its underscores.
     size_t length = static_cast<size_t>(end - literal.body);
-    char stack_digits[kStackDigits];
+    char stack_digits[kStackDigits] = {};
     char *digits = stack_digits;
     if (length > kStackDigits) {
         digits = static_cast<char *>(allocBytes(length));

@@ -1,0 +1,51 @@
+# Convenience front end over CMake. `make demo` and `make test` are the quick start.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE ?= cmake
+GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+CTEST := ctest --output-on-failure -j $(JOBS)
+
+.PHONY: all demo test test-release test-scalar test-asan test-tsan bench install clean
+
+all:
+	$(CMAKE) -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF
+	$(CMAKE) --build build -j $(JOBS)
+
+demo: all
+	./build/scan examples/people.csv
+
+# Everything CI runs: warnings as errors, vector and scalar kernels, then the
+# whole suite under AddressSanitizer + UndefinedBehaviorSanitizer and the
+# threaded suites under ThreadSanitizer.
+test: test-release test-scalar test-asan test-tsan
+
+test-release:
+	$(CMAKE) -S . -B build-test $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_WERROR=ON
+	$(CMAKE) --build build-test -j $(JOBS)
+	cd build-test && $(CTEST)
+
+test-scalar:
+	$(CMAKE) -S . -B build-scalar $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_WERROR=ON -DROWKIT_SCALAR=ON
+	$(CMAKE) --build build-scalar -j $(JOBS)
+	cd build-scalar && $(CTEST)
+
+test-asan:
+	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWKIT_SANITIZE=address,undefined
+	$(CMAKE) --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 $(CTEST)
+
+test-tsan:
+	$(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWKIT_SANITIZE=thread
+	$(CMAKE) --build build-tsan -j $(JOBS)
+	cd build-tsan && $(CTEST) -L threaded --no-tests=ignore
+
+bench:
+	$(CMAKE) -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF -DROWKIT_BENCH=ON
+	$(CMAKE) --build build-bench -j $(JOBS)
+	./build-bench/bench/gen_data bench/data
+	./build-bench/bench/rowkit_bench bench/data
+
+install: all
+	$(CMAKE) --install build $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf build build-test build-scalar build-asan build-tsan build-bench

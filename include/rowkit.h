@@ -1,0 +1,141 @@
+/*
+ * rowkit.h - fast reading and validation of CSV and JSON records.
+ *
+ * librowkit reads CSV files with a header line and JSON records (one object
+ * per line, or one top-level array of objects) and hands out rows as arrays
+ * of NUL-terminated strings.
+ *
+ * Conventions that hold for every function below:
+ *  - Every function that can fail clears the last-error message on entry and,
+ *    on failure, stores a message and returns NULL (handle results) or -1
+ *    (int and int64_t results). rowkit_last_error() reads the message; reading
+ *    it never changes it.
+ *  - Accessors and close functions never touch the message and accept NULL.
+ *  - Row cursors return 1 for a row, 0 at the end, -1 on failure.
+ *  - Pointers a handle hands out stay valid until the next call on the same
+ *    handle or its close, unless a function says otherwise.
+ *  - A handle is used by one thread at a time. The last-error message is one
+ *    process-wide buffer shared by all threads.
+ */
+#ifndef ROWKIT_H
+#define ROWKIT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ==========================================================================
+ * Types
+ * ========================================================================== */
+
+/* Predicate operator codes. Any other value is taken as ROWKIT_OP_EQ. */
+enum {
+    ROWKIT_OP_EQ = 0,     /* field equals value */
+    ROWKIT_OP_NEQ = 1,    /* field differs from value */
+    ROWKIT_OP_GT = 2,     /* field greater than value */
+    ROWKIT_OP_GTE = 3,    /* field greater than or equal to value */
+    ROWKIT_OP_LT = 4,     /* field less than value */
+    ROWKIT_OP_LTE = 5,    /* field less than or equal to value */
+    ROWKIT_OP_IN_LIST = 6 /* field equals one of values */
+};
+
+/* One predicate on a source column. When both the field and the value text
+ * are numbers (the whole text a finite decimal or hexadecimal number, with an
+ * optional sign and single underscores between digits), they compare as
+ * numbers; otherwise as unsigned byte strings. A predicate on a column the
+ * row does not have is false. */
+typedef struct CPredicate {
+    size_t column;              /* zero-based source column index */
+    int op;                     /* ROWKIT_OP_* */
+    const char *value;          /* comparison text for ops 0-5; not copied */
+    const char *const *values;  /* texts for ROWKIT_OP_IN_LIST; copied */
+    size_t n_values;            /* entries in values; 0 never matches */
+} CPredicate;
+
+/* Options of rowkit_open. A NULL options pointer means: no projection, no
+ * predicates, no limit, all columns, no negation. */
+typedef struct COptions {
+    const size_t *columns;   /* projection: source column indices in output order;
+                                not copied */
+    size_t n_columns;        /* 0 (or columns NULL) means no projection */
+    const CPredicate *where; /* predicates that must all hold */
+    size_t n_where;          /* entries in where */
+    int64_t limit;           /* maximum rows returned; negative means no limit */
+    int64_t max_column;      /* highest column index needed; rows then carry only
+                                columns 0..max_column; negative means all */
+    int negate;              /* non-zero inverts the whole conjunction */
+} COptions;
+
+/* The scanner handle. */
+typedef struct Ctx Ctx;
+
+/* ==========================================================================
+ * Library and errors
+ * ========================================================================== */
+
+/* The static text "ReleaseFast". Never fails; do not free. */
+const char *rowkit_build_mode(void);
+
+/* The message of the last failed call, NUL-terminated, or NULL when the last
+ * fallible call succeeded (or none failed yet). The text is owned by the
+ * library and stays valid until the next fallible call on any thread. */
+const char *rowkit_last_error(void);
+
+/* ==========================================================================
+ * Scanner handle
+ * ========================================================================== */
+
+/* Opens `path` for reading. A path ending in ".ndjson", ".jsonl" or ".json"
+ * (case-sensitive) is read as JSON records; anything else as CSV with a header
+ * line. The header is read at once.
+ *
+ * The `columns` array and each scalar predicate's `value` are not copied: keep
+ * them alive and unchanged until rowkit_close. IN-list values are copied.
+ *
+ * Returns a handle owned by the caller and freed by rowkit_close, or NULL
+ * with one of the messages "path is null", "predicates are null",
+ * "predicate text is null", "out of memory allocating predicates",
+ * "out of memory allocating IN values",
+ * "out of memory allocating scanner context", "out of memory allocating header",
+ * or "open failed: " followed by an error name (FileNotFound, AccessDenied,
+ * IsDir, EmptyFile, ...). A failed open leaves nothing allocated. */
+Ctx *rowkit_open(const char *path, const COptions *options);
+
+/* Zero-based index of the first header name equal to `name` (whole string,
+ * byte for byte), or SIZE_MAX when there is none or ctx or name is NULL. */
+size_t rowkit_column_index(Ctx *ctx, const char *name);
+
+/* Number of header names; 0 when ctx is NULL. */
+size_t rowkit_n_columns(Ctx *ctx);
+
+/* The header name at `index`, owned by the handle and valid until
+ * rowkit_close; NULL when ctx is NULL or index is out of range. */
+const char *rowkit_column_name(Ctx *ctx, size_t index);
+
+/* Reads the next row that passes the predicates, projected onto the columns.
+ * Returns 1 and stores the row in *out_fields (an array of *out_n
+ * NUL-terminated strings; either pointer may be NULL), 0 at the end (outputs
+ * untouched; later calls return 0 again), or -1 with "scanner is null",
+ * "next failed: " followed by an error name (UnterminatedQuote, InvalidJson,
+ * NestedValueNotSupported, OutOfMemory, a read error), "out of memory growing
+ * field buffers" or "out of memory copying row". After a failure the handle
+ * stays usable and the next call goes on with the following row.
+ *
+ * The array and its strings are owned by the handle and valid until the next
+ * rowkit_next or rowkit_close on it. A field holding a NUL byte is copied
+ * whole but reads as shorter through its C string. When *out_n is 0 the
+ * array is not to be read. */
+int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
+
+/* Closes the file and frees the handle and everything it handed out. NULL is
+ * ignored. */
+void rowkit_close(Ctx *ctx);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ROWKIT_H */

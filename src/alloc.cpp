@@ -1,0 +1,154 @@
+#include "alloc.hpp"
+
+#include <malloc.h>
+#include <stdlib.h>
+
+#include <atomic>
+
+namespace rowkit {
+
+namespace {
+
+std::atomic<uint64_t> g_alloc_count{0};
+std::atomic<uint64_t> g_fail_at{0};
+std::atomic<bool> g_fail_onward{false};
+
+// Counts one allocation attempt and says whether the hook makes it fail.
+bool hookFails() {
+    uint64_t n = g_alloc_count.fetch_add(1, std::memory_order_relaxed) + 1;
+    uint64_t at = g_fail_at.load(std::memory_order_relaxed);
+    if (at == 0) return false;
+    return n == at || (g_fail_onward.load(std::memory_order_relaxed) && n > at);
+}
+
+}  // namespace
+
+namespace alloc_hook {
+void reset() {
+    g_fail_at.store(0, std::memory_order_relaxed);
+    g_fail_onward.store(false, std::memory_order_relaxed);
+    g_alloc_count.store(0, std::memory_order_relaxed);
+}
+void failAt(uint64_t nth) {
+    g_fail_onward.store(false, std::memory_order_relaxed);
+    g_fail_at.store(nth == 0 ? 0 : g_alloc_count.load(std::memory_order_relaxed) + nth,
+                    std::memory_order_relaxed);
+}
+void failFrom(uint64_t nth) {
+    failAt(nth);
+    g_fail_onward.store(nth != 0, std::memory_order_relaxed);
+}
+uint64_t count() { return g_alloc_count.load(std::memory_order_relaxed); }
+}  // namespace alloc_hook
+
+void *allocBytes(size_t n, size_t align) {
+    if (hookFails()) return nullptr;
+    if (align < sizeof(void *)) align = sizeof(void *);
+    void *p = nullptr;
+    if (posix_memalign(&p, align, n == 0 ? 1 : n) != 0) return nullptr;
+    return p;
+}
+
+void freeBytes(void *p) { free(p); }
+
+size_t usableSize(const void *p) { return p ? malloc_usable_size(const_cast<void *>(p)) : 0; }
+
+void *growBytes(void *p, size_t used, size_t n, size_t align) {
+    if (p && usableSize(p) >= n) return p;
+    void *q = allocBytes(n, align);
+    if (!q) return nullptr;
+    if (p) {
+        if (used) std::memcpy(q, p, used);
+        freeBytes(p);
+    }
+    return q;
+}
+
+// ---- arena -----------------------------------------------------------------
+
+Arena::Arena(Arena &&o) noexcept : head_(o.head_), used_(o.used_), block_size_(o.block_size_) {
+    o.head_ = nullptr;
+    o.used_ = 0;
+}
+
+Arena &Arena::operator=(Arena &&o) noexcept {
+    if (this != &o) {
+        this->~Arena();
+        head_ = o.head_;
+        used_ = o.used_;
+        block_size_ = o.block_size_;
+        o.head_ = nullptr;
+        o.used_ = 0;
+    }
+    return *this;
+}
+
+Arena::~Arena() {
+    while (head_) {
+        Block *prev = head_->prev;
+        freeBytes(head_);
+        head_ = prev;
+    }
+}
+
+void *Arena::alloc(size_t n, size_t align) {
+    if (head_) {
+        // Align the address, not the offset: block data is only 16-aligned.
+        uintptr_t at = reinterpret_cast<uintptr_t>(head_ + 1) + used_;
+        size_t start = used_ + ((align - at % align) % align);
+        if (start >= used_ && start <= head_->size && n <= head_->size - start) {
+            used_ = start + n;
+            return reinterpret_cast<char *>(head_ + 1) + start;
+        }
+    }
+    // The header is 16 bytes, so block data starts 16-aligned; larger
+    // alignments get slack.
+    size_t want = block_size_;
+    if (head_ && head_->size >= want && head_->size <= SIZE_MAX / 2) want = head_->size * 2;
+    size_t need = n + (align > 16 ? align : 0);
+    if (need < n) return nullptr;
+    if (want < need) want = need;
+    if (want > SIZE_MAX - sizeof(Block)) return nullptr;
+    void *raw = allocBytes(sizeof(Block) + want, 16);
+    if (!raw) return nullptr;
+    Block *b = static_cast<Block *>(raw);
+    b->prev = head_;
+    b->size = usableSize(raw) - sizeof(Block);
+    head_ = b;
+    char *base = reinterpret_cast<char *>(b + 1);
+    size_t start = (reinterpret_cast<uintptr_t>(base) + align - 1) / align * align -
+                   reinterpret_cast<uintptr_t>(base);
+    used_ = start + n;
+    return base + start;
+}
+
+bool Arena::dup(std::string_view s, std::string_view *out) {
+    if (s.empty()) {
+        *out = std::string_view();
+        return true;
+    }
+    char *p = static_cast<char *>(alloc(s.size(), 1));
+    if (!p) return false;
+    std::memcpy(p, s.data(), s.size());
+    *out = std::string_view(p, s.size());
+    return true;
+}
+
+void Arena::reset() {
+    if (!head_) return;
+    // Keep the largest block, free the rest.
+    Block *keep = head_;
+    for (Block *b = head_; b; b = b->prev)
+        if (b->size > keep->size) keep = b;
+    Block *b = head_;
+    while (b) {
+        Block *prev = b->prev;
+        if (b != keep) freeBytes(b);
+        b = prev;
+    }
+    keep->prev = nullptr;
+    head_ = keep;
+    used_ = 0;
+}
+
+}  // namespace rowkit

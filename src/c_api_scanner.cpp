@@ -1,0 +1,180 @@
+// The scanner handle family: open, header accessors, the row cursor, close,
+// and the library-wide build mode and last-error message.
+#include <cstring>
+#include <new>
+
+#include "c_api_internal.hpp"
+#include "errors.hpp"
+#include "rowkit.h"
+
+using namespace rowkit;
+
+namespace {
+
+// Builds the handle's predicates from the caller's records. Sets the message
+// and returns false on failure.
+bool buildPredicates(const COptions &o, Vec<Predicate> &predicates, Vec<InValues> &in_values) {
+    if (o.n_where == 0) return true;
+    if (o.where == nullptr) {
+        setError("predicates are null");
+        return false;
+    }
+    if (!predicates.reserve(o.n_where) || !in_values.resize(o.n_where)) {
+        setError("out of memory allocating predicates");
+        return false;
+    }
+    for (size_t i = 0; i < o.n_where; ++i) {
+        const CPredicate &cp = o.where[i];
+        Op op = (cp.op >= 0 && cp.op <= 6) ? static_cast<Op>(cp.op) : Op::eq;
+        if (op != Op::in_list) {
+            if (cp.value == nullptr) {
+                setError("predicate text is null");
+                return false;
+            }
+            (void)predicates.push(
+                Predicate::init(cp.column, op, std::string_view(cp.value, std::strlen(cp.value))));
+            continue;
+        }
+        InValues &list = in_values[i];
+        if (cp.n_values > 0) {
+            if (cp.values == nullptr) {
+                setError("predicate text is null");
+                return false;
+            }
+            if (!list.items.reserve(cp.n_values)) {
+                setError("out of memory allocating IN values");
+                return false;
+            }
+            for (size_t k = 0; k < cp.n_values; ++k) {
+                const char *v = cp.values[k];
+                if (v == nullptr) {
+                    setError("predicate text is null");
+                    return false;
+                }
+                size_t len = std::strlen(v);
+                char *copy = nullptr;
+                if (len > 0) {
+                    copy = static_cast<char *>(allocBytes(len));
+                    if (!copy) {
+                        setError("out of memory allocating IN values");
+                        return false;
+                    }
+                    std::memcpy(copy, v, len);
+                }
+                (void)list.items.push(std::string_view(copy, len));
+            }
+        }
+        (void)predicates.push(Predicate::initIn(
+            cp.column, std::span<const std::string_view>(list.items.data(), list.items.size())));
+    }
+    return true;
+}
+
+void destroyCtx(Ctx *ctx) {
+    if (!ctx) return;
+    ctx->~Ctx();
+    freeBytes(ctx);
+}
+
+}  // namespace
+
+ROWKIT_EXPORT const char *rowkit_build_mode(void) { return "ReleaseFast"; }
+
+ROWKIT_EXPORT const char *rowkit_last_error(void) { return lastError(); }
+
+ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
+    clearError();
+    if (path == nullptr) {
+        setError("path is null");
+        return nullptr;
+    }
+    COptions o;
+    if (options) {
+        o = *options;
+    } else {
+        std::memset(&o, 0, sizeof o);
+        o.limit = -1;
+        o.max_column = -1;
+    }
+    Vec<Predicate> predicates;
+    Vec<InValues> in_values;
+    if (!buildPredicates(o, predicates, in_values)) return nullptr;
+    void *mem = allocBytes(sizeof(Ctx), alignof(Ctx) > 16 ? alignof(Ctx) : 16);
+    if (!mem) {
+        setError("out of memory allocating scanner context");
+        return nullptr;
+    }
+    Ctx *ctx = new (mem) Ctx();
+    // The predicates refer to the IN-value blocks, which stay put when the
+    // lists move into the handle.
+    ctx->predicates = std::move(predicates);
+    ctx->in_values = std::move(in_values);
+    QueryOptions qo;
+    if (o.n_columns > 0 && o.columns != nullptr)
+        qo.columns = std::span<const size_t>(o.columns, o.n_columns);
+    qo.where = std::span<const Predicate>(ctx->predicates.data(), ctx->predicates.size());
+    if (o.limit >= 0) qo.limit = static_cast<size_t>(o.limit);
+    if (o.max_column >= 0) qo.stop_after_column = static_cast<size_t>(o.max_column);
+    qo.negate = o.negate != 0;
+    auto q = Query::open(path, qo);
+    if (!q.ok()) {
+        setError("open failed: ", q.error());
+        destroyCtx(ctx);
+        return nullptr;
+    }
+    ctx->query = std::move(*q);
+    std::span<const OwnedStr> header = ctx->query.header();
+    if (!ctx->header_cstrs.reserve(header.size())) {
+        setError("out of memory allocating header");
+        destroyCtx(ctx);
+        return nullptr;
+    }
+    for (const OwnedStr &name : header) {
+        OwnedStr copy;
+        if (!OwnedStr::copy(name.view(), &copy)) {
+            setError("out of memory allocating header");
+            destroyCtx(ctx);
+            return nullptr;
+        }
+        (void)ctx->header_cstrs.push(std::move(copy));
+    }
+    return ctx;
+}
+
+ROWKIT_EXPORT size_t rowkit_column_index(Ctx *ctx, const char *name) {
+    if (!ctx || !name) return SIZE_MAX;
+    std::optional<size_t> i = ctx->query.columnIndex(std::string_view(name, std::strlen(name)));
+    return i ? *i : SIZE_MAX;
+}
+
+ROWKIT_EXPORT size_t rowkit_n_columns(Ctx *ctx) { return ctx ? ctx->header_cstrs.size() : 0; }
+
+ROWKIT_EXPORT const char *rowkit_column_name(Ctx *ctx, size_t index) {
+    if (!ctx || index >= ctx->header_cstrs.size()) return nullptr;
+    return ctx->header_cstrs[index].cstr();
+}
+
+ROWKIT_EXPORT int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n) {
+    clearError();
+    if (!ctx) {
+        setError("scanner is null");
+        return -1;
+    }
+    RowResult r = ctx->query.next();
+    if (!r.ok()) {
+        setError("next failed: ", r.error());
+        return -1;
+    }
+    if (!r->has_value()) return 0;
+    Row row = **r;
+    FieldBuffers::CopyResult c = ctx->fields.copyRow(row);
+    if (c != FieldBuffers::CopyResult::ok) {
+        setCopyRowError(c);
+        return -1;
+    }
+    if (out_fields) *out_fields = ctx->fields.field_ptrs.data();
+    if (out_n) *out_n = row.size();
+    return 1;
+}
+
+ROWKIT_EXPORT void rowkit_close(Ctx *ctx) { destroyCtx(ctx); }

@@ -1,0 +1,121 @@
+#include "csv_scanner.hpp"
+
+#include "file_io.hpp"
+
+namespace rowkit {
+
+Result<Scanner> Scanner::open(const char *path) { return openWithOptions(path, ScannerOptions()); }
+
+Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options) {
+    if (options.chunk_size == 0) return Error::InvalidChunkSize;
+    auto opened = openForReading(path);
+    if (!opened.ok()) return opened.error();
+    if (opened->size == 0) return Error::EmptyFile;
+    return initSource(std::move(opened->file), std::string_view(), options);
+}
+
+Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
+    return fromBytesWithOptions(bytes, ScannerOptions());
+}
+
+Result<Scanner> Scanner::fromBytesWithOptions(std::string_view bytes,
+                                              const ScannerOptions &options) {
+    if (options.chunk_size == 0) return Error::InvalidChunkSize;
+    if (bytes.empty()) return Error::EmptyFile;
+    return initSource(FileHandle(), bytes, options);
+}
+
+Result<Scanner> Scanner::initSource(FileHandle file, std::string_view bytes,
+                                    const ScannerOptions &options) {
+    Scanner s;
+    s.limits_ = options.limits;
+    s.stop_after_column_ = options.stop_after_column;
+    s.delimiter_ = options.delimiter;
+    ROWKIT_TRY(s.reader_.init(std::move(file), bytes, options.chunk_size));
+    ROWKIT_TRY(s.readHeader());
+    return s;
+}
+
+Status Scanner::readHeader() {
+    std::string_view line;
+    auto got = reader_.nextLine(limits_, &line);
+    if (!got.ok()) return got.error();
+    if (!*got) return Error::EmptyFile;
+    if (!OwnedStr::copy(line, &header_line_)) return Error::OutOfMemory;
+    ROWKIT_TRY(limits_.checkRecord(header_line_.size()));
+    FieldIterator it;
+    ROWKIT_TRY(it.initWithLimits(header_line_.view(), delimiter_, &quote_scratch_, limits_));
+    for (;;) {
+        std::string_view field;
+        auto more = it.next(&field);
+        if (!more.ok()) return more.error();
+        if (!*more) break;
+        OwnedStr name;
+        if (!OwnedStr::copy(field, &name)) return Error::OutOfMemory;
+        if (!header_.push(std::move(name))) return Error::OutOfMemory;
+    }
+    return Status();
+}
+
+std::optional<size_t> Scanner::columnIndex(std::string_view name) const {
+    for (size_t i = 0; i < header_.size(); ++i)
+        if (header_[i].view() == name) return i;
+    return std::nullopt;
+}
+
+RowResult Scanner::next() {
+    if (limit_failure_) return *limit_failure_;
+    if (ended_) return std::optional<Row>();
+    std::string_view line;
+    auto got = reader_.nextLine(limits_, &line);
+    if (!got.ok()) {
+        // A failed read leaves the input position unknown; every later call
+        // reports it rather than hand out the tail of a line as a row.
+        if (got.error() != Error::OutOfMemory) limit_failure_ = got.error();
+        return got.error();
+    }
+    if (!*got) {
+        ended_ = true;
+        return std::optional<Row>();
+    }
+    return splitInto(line);
+}
+
+RowResult Scanner::splitInto(std::string_view line) {
+    FieldIterator it;
+    Status st = it.initWithLimits(line, delimiter_, &quote_scratch_, limits_);
+    if (!st.ok()) {
+        limit_failure_ = st.error();
+        return st.error();
+    }
+    size_t n = 0;
+    for (;;) {
+        std::string_view field;
+        auto more = it.next(&field);
+        if (!more.ok()) {
+            if (more.error() == Error::TooManyFields || more.error() == Error::RecordTooLarge)
+                limit_failure_ = more.error();
+            return more.error();
+        }
+        if (!*more) break;
+        if (n >= field_buf_.size() && !field_buf_.resize(n + 1)) return Error::OutOfMemory;
+        field_buf_[n++] = field;
+        if (stop_after_column_ && n == *stop_after_column_ + 1) {
+            if (!limits_.max_fields) break;
+            // Go through the rest of the line so that a field-count or
+            // quoting failure there is still reported.
+            for (;;) {
+                auto rest = it.next(&field);
+                if (!rest.ok()) {
+                    if (rest.error() == Error::TooManyFields) limit_failure_ = rest.error();
+                    return rest.error();
+                }
+                if (!*rest) break;
+            }
+            break;
+        }
+    }
+    return std::optional<Row>(Row(field_buf_.data(), n));
+}
+
+}  // namespace rowkit

@@ -1,0 +1,80 @@
+// The CSV reader: a header line, then one row per line.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "alloc.hpp"
+#include "chunk_reader.hpp"
+#include "csv.hpp"
+#include "errors.hpp"
+#include "input_limits.hpp"
+
+namespace rowkit {
+
+// A row: field texts borrowed from the reader, valid until its next call.
+using Row = std::span<const std::string_view>;
+
+// A row, the end of the input (nullopt), or an error.
+using RowResult = Result<std::optional<Row>>;
+
+struct ScannerOptions {
+    InputLimits limits;
+    size_t chunk_size = kDefaultChunkSize;
+    std::optional<size_t> stop_after_column;
+    char delimiter = ',';
+};
+
+class Scanner {
+public:
+    Scanner() = default;
+    Scanner(Scanner &&) noexcept = default;
+    Scanner &operator=(Scanner &&) noexcept = default;
+
+    static Result<Scanner> open(const char *path);
+    static Result<Scanner> openWithOptions(const char *path, const ScannerOptions &options);
+    // Reads `bytes` (not copied; they must outlive the scanner).
+    static Result<Scanner> fromBytes(std::string_view bytes);
+    static Result<Scanner> fromBytesWithOptions(std::string_view bytes,
+                                                const ScannerOptions &options);
+
+    // The next row, nullopt at the end (repeatable), or an error.
+    // RecordTooLarge, TooManyFields and read errors are stored: every later
+    // call returns them again. UnterminatedQuote and OutOfMemory consume the
+    // line; the next call goes on with the following one.
+    RowResult next();
+
+    // Index of the first header name equal to `name`.
+    std::optional<size_t> columnIndex(std::string_view name) const;
+    std::span<const OwnedStr> header() const {
+        return std::span<const OwnedStr>(header_.data(), header_.size());
+    }
+    void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
+    const InputLimits &limits() const { return limits_; }
+
+    // The chunk reader, for counting over the rest of the input.
+    ChunkReader &reader() { return reader_; }
+    std::optional<Error> storedFailure() const { return limit_failure_; }
+
+private:
+    static Result<Scanner> initSource(FileHandle file, std::string_view bytes,
+                                      const ScannerOptions &options);
+    Status readHeader();
+    RowResult splitInto(std::string_view line);
+
+    InputLimits limits_;
+    ChunkReader reader_;
+    OwnedStr header_line_;
+    Vec<OwnedStr> header_;
+    Vec<std::string_view> field_buf_;
+    std::optional<size_t> stop_after_column_;
+    ByteBuf quote_scratch_;
+    // RecordTooLarge, TooManyFields or a read error, once met.
+    std::optional<Error> limit_failure_;
+    bool ended_ = false;
+    char delimiter_ = ',';
+};
+
+}  // namespace rowkit

@@ -1,0 +1,92 @@
+#include "file_io.hpp"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rowkit {
+
+#if ROWKIT_TEST_HOOKS
+namespace {
+uint64_t g_reads = 0;
+uint64_t g_fail_read_at = 0;
+int g_fail_errno = 0;
+}  // namespace
+namespace file_hook {
+void failReadAt(uint64_t nth, int err) {
+    g_reads = 0;
+    g_fail_read_at = nth;
+    g_fail_errno = err;
+}
+}  // namespace file_hook
+static bool readHookFails() {
+    if (g_fail_read_at == 0) return false;
+    if (++g_reads != g_fail_read_at) return false;
+    g_fail_read_at = 0;
+    errno = g_fail_errno;
+    return true;
+}
+#else
+static bool readHookFails() { return false; }
+#endif
+
+FileHandle &FileHandle::operator=(FileHandle &&o) noexcept {
+    if (this != &o) {
+        close();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+void FileHandle::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+Result<OpenedFile> openForReading(const char *path) {
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errorFromErrno(errno);
+    OpenedFile out;
+    out.file = FileHandle(fd);
+    struct stat st;
+    if (fstat(fd, &st) != 0) return errorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return Error::IsDir;
+    out.size = static_cast<uint64_t>(st.st_size);
+    return out;
+}
+
+Result<size_t> readChunk(int fd, char *buf, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        if (readHookFails()) return errorFromErrno(errno);
+        ssize_t r = ::read(fd, buf + got, n - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return errorFromErrno(errno);
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
+Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = ::pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return errorFromErrno(errno);
+        }
+        if (r == 0) break;
+        got += static_cast<size_t>(r);
+    }
+    return got;
+}
+
+}  // namespace rowkit

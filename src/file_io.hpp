@@ -1,0 +1,53 @@
+// The file layer: read-only opens, size queries and reads that retry on EINTR.
+// Platform failures come back as the library's error names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "errors.hpp"
+
+namespace rowkit {
+
+// An open file descriptor, closed when the owner goes away.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(const FileHandle &) = delete;
+    FileHandle &operator=(const FileHandle &) = delete;
+    FileHandle(FileHandle &&o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    FileHandle &operator=(FileHandle &&o) noexcept;
+    ~FileHandle() { close(); }
+
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    void close();
+
+private:
+    int fd_ = -1;
+};
+
+// Opens `path` read-only (relative paths from the current directory) and
+// returns it with its size. A directory fails with IsDir.
+struct OpenedFile {
+    FileHandle file;
+    uint64_t size = 0;
+};
+Result<OpenedFile> openForReading(const char *path);
+
+// One read of up to n bytes (fewer only at the end of the file), retried on
+// EINTR and looped over short reads. 0 means end of file.
+Result<size_t> readChunk(int fd, char *buf, size_t n);
+
+// The same with a position (pread), for readers that share a descriptor.
+Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset);
+
+#if ROWKIT_TEST_HOOKS
+// Test hook: the nth read from now (1-based) fails with errno `err`; 0 disables.
+namespace file_hook {
+void failReadAt(uint64_t nth, int err);
+}
+#endif
+
+}  // namespace rowkit

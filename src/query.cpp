@@ -1,0 +1,164 @@
+#include "query.hpp"
+
+#include <cstring>
+
+#include "numeric.hpp"
+
+namespace rowkit {
+
+Format inferFormat(std::string_view path) {
+    if (path.ends_with(".ndjson") || path.ends_with(".jsonl") || path.ends_with(".json"))
+        return Format::ndjson;
+    return Format::csv;
+}
+
+Predicate Predicate::init(size_t column, Op op, std::string_view value) {
+    Predicate p;
+    p.column = column;
+    p.op = op;
+    p.value = value;
+    p.numeric_value = parseNumeric(value);
+    return p;
+}
+
+Predicate Predicate::initIn(size_t column, std::span<const std::string_view> values) {
+    Predicate p;
+    p.column = column;
+    p.op = Op::in_list;
+    p.values = values;
+    return p;
+}
+
+namespace {
+
+// Unsigned byte order; a prefix is smaller than the longer text.
+int compareBytes(std::string_view a, std::string_view b) {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    if (n) {
+        int c = std::memcmp(a.data(), b.data(), n);
+        if (c != 0) return c;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+bool sameText(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+template <class T>
+bool compareWith(Op op, const T &a, const T &b) {
+    switch (op) {
+        case Op::eq: return a == b;
+        case Op::neq: return a != b;
+        case Op::gt: return a > b;
+        case Op::gte: return a >= b;
+        case Op::lt: return a < b;
+        case Op::lte: return a <= b;
+        case Op::in_list: break;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool evalOne(std::string_view field, const Predicate &p) {
+    if (p.op == Op::in_list) {
+        for (std::string_view v : p.values) {
+            std::optional<double> x = parseNumeric(v);
+            if (x) {
+                std::optional<double> y = parseNumeric(field);
+                if (y) {
+                    if (*x == *y) return true;
+                    continue;
+                }
+            }
+            if (sameText(field, v)) return true;
+        }
+        return false;
+    }
+    if (p.numeric_value) {
+        std::optional<double> y = parseNumeric(field);
+        if (y) return compareWith(p.op, *y, *p.numeric_value);
+    }
+    if (p.op == Op::eq) return sameText(field, p.value);
+    if (p.op == Op::neq) return !sameText(field, p.value);
+    return compareWith(p.op, compareBytes(field, p.value), 0);
+}
+
+bool matches(Row row, std::span<const Predicate> predicates, bool negate) {
+    for (const Predicate &p : predicates) {
+        if (p.column >= row.size() || !evalOne(row[p.column], p)) return negate;
+    }
+    return !negate;
+}
+
+// ---- source ----------------------------------------------------------------
+
+RowResult Source::next() { return csv.next(); }
+
+std::optional<size_t> Source::columnIndex(std::string_view name) const {
+    return csv.columnIndex(name);
+}
+
+std::span<const OwnedStr> Source::header() const { return csv.header(); }
+
+// ---- query -----------------------------------------------------------------
+
+Result<Query> Query::open(const char *path, const QueryOptions &options) {
+    Format format = options.format ? *options.format : inferFormat(path);
+    Query q;
+    q.source.format = format;
+    if (format == Format::csv) {
+        ScannerOptions so;
+        so.limits = options.limits;
+        so.chunk_size = options.csv_chunk_size ? *options.csv_chunk_size : kDefaultChunkSize;
+        so.stop_after_column = options.stop_after_column;
+        so.delimiter = ',';
+        auto s = Scanner::openWithOptions(path, so);
+        if (!s.ok()) return s.error();
+        q.source.csv = std::move(*s);
+    } else {
+        // JSON records are not readable yet.
+        return Error::InvalidJson;
+    }
+    q.columns = options.columns;
+    q.where = options.where;
+    q.limit = options.limit;
+    q.negate = options.negate;
+    return q;
+}
+
+Result<Query> Query::fromBytes(std::string_view bytes, Format format) {
+    Query q;
+    q.source.format = format;
+    if (format == Format::csv) {
+        auto s = Scanner::fromBytes(bytes);
+        if (!s.ok()) return s.error();
+        q.source.csv = std::move(*s);
+    } else {
+        return Error::InvalidJson;
+    }
+    return q;
+}
+
+RowResult Query::next() {
+    if (limit && returned >= *limit) return std::optional<Row>();
+    Row row;
+    for (;;) {
+        RowResult r = source.next();
+        if (!r.ok()) return r.error();
+        if (!r->has_value()) return std::optional<Row>();
+        row = **r;
+        if (matches(row, where, negate)) break;
+    }
+    ++returned;
+    if (columns.data() == nullptr) return std::optional<Row>(row);
+    if (proj_buf.size() < columns.size() && !proj_buf.resize(columns.size()))
+        return Error::OutOfMemory;  // the row is consumed and counts against the limit
+    for (size_t i = 0; i < columns.size(); ++i)
+        proj_buf[i] = columns[i] < row.size() ? row[columns[i]] : std::string_view();
+    return std::optional<Row>(Row(proj_buf.data(), columns.size()));
+}
+
+}  // namespace rowkit

@@ -1,0 +1,101 @@
+// The row pipeline behind every operation: a source reader, predicates
+// (optionally negated), a row limit and a projection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "alloc.hpp"
+#include "csv_scanner.hpp"
+#include "errors.hpp"
+#include "input_limits.hpp"
+
+namespace rowkit {
+
+enum class Format : uint8_t { csv = 0, ndjson = 1 };
+
+// ".ndjson", ".jsonl" and ".json" (case-sensitive) are JSON records; every
+// other path is CSV.
+Format inferFormat(std::string_view path);
+
+enum class Op : uint8_t { eq = 0, neq = 1, gt = 2, gte = 3, lt = 4, lte = 5, in_list = 6 };
+
+// One column compared with a constant. The predicate refers to its texts;
+// whoever builds it keeps them alive.
+struct Predicate {
+    size_t column = 0;
+    std::string_view value;
+    std::span<const std::string_view> values;
+    std::optional<double> numeric_value;
+    Op op = Op::eq;
+
+    static Predicate init(size_t column, Op op, std::string_view value);
+    static Predicate initIn(size_t column, std::span<const std::string_view> values);
+};
+
+// One predicate against one field.
+bool evalOne(std::string_view field, const Predicate &p);
+
+// Whether a source row passes the conjunction of the predicates, inverted
+// when `negate` is set. A predicate on a column the row lacks is false.
+bool matches(Row row, std::span<const Predicate> predicates, bool negate);
+
+struct QueryOptions {
+    InputLimits limits;
+    // Projection; a null data pointer means none (an empty non-null span
+    // projects onto zero columns).
+    std::span<const size_t> columns;
+    std::span<const Predicate> where;
+    std::optional<size_t> limit;
+    std::optional<size_t> csv_chunk_size;
+    std::optional<size_t> json_chunk_size;
+    std::optional<size_t> stop_after_column;
+    bool negate = false;
+    std::optional<Format> format;
+};
+
+// One of the two readers, chosen by format. Both members exist so that the
+// source needs no manual union bookkeeping; only the one named by `format`
+// is open.
+class Source {
+public:
+    Format format = Format::csv;
+    Scanner csv;
+
+    RowResult next();
+    std::optional<size_t> columnIndex(std::string_view name) const;
+    std::span<const OwnedStr> header() const;
+};
+
+class Query {
+public:
+    Query() = default;
+    Query(Query &&) noexcept = default;
+    Query &operator=(Query &&) noexcept = default;
+
+    static Result<Query> open(const char *path, const QueryOptions &options);
+    // The same query over bytes held in memory, with default options.
+    static Result<Query> fromBytes(std::string_view bytes, Format format);
+
+    // The next row that passes the predicates, projected; nullopt at the end
+    // or once the limit is reached. Views are valid until the next call.
+    RowResult next();
+
+    std::span<const OwnedStr> header() const { return source.header(); }
+    std::optional<size_t> columnIndex(std::string_view name) const {
+        return source.columnIndex(name);
+    }
+
+    Source source;
+    std::span<const size_t> columns;
+    std::span<const Predicate> where;
+    std::optional<size_t> limit;
+    size_t returned = 0;
+    Vec<std::string_view> proj_buf;
+    bool negate = false;
+};
+
+}  // namespace rowkit
