@@ -33,10 +33,13 @@ test-asan:
 	$(CMAKE) --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 $(CTEST)
 
+# Only the suites that start threads run under ThreadSanitizer.
 test-tsan:
-	$(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWKIT_SANITIZE=thread
-	$(CMAKE) --build build-tsan -j $(JOBS)
-	cd build-tsan && $(CTEST) -L threaded --no-tests=ignore
+	@if ls tests/*_threaded_test.cpp >/dev/null 2>&1; then \
+	  $(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWKIT_SANITIZE=thread && \
+	  $(CMAKE) --build build-tsan -j $(JOBS) --target rowkit_threaded_tests && \
+	  cd build-tsan && $(CTEST) -L threaded; \
+	else echo "no threaded suites yet"; fi
 
 bench:
 	$(CMAKE) -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF -DROWKIT_BENCH=ON
