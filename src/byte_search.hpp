@@ -63,6 +63,52 @@ inline uint64_t neonMask(uint8x16_t eq) {
 
 }  // namespace detail
 
+// A 16-bit mask with bit i set when p[i] == c, for i in [0, 16). Reads
+// exactly the 16 bytes at p.
+inline uint32_t matchMask16(const char *p, char c) {
+#if ROWKIT_SIMD_SSE2
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(c))));
+#elif ROWKIT_SIMD_NEON
+    static const uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    uint8x16_t eq = vceqq_u8(vld1q_u8(reinterpret_cast<const uint8_t *>(p)),
+                             vdupq_n_u8(static_cast<uint8_t>(c)));
+    uint8x16_t bits = vandq_u8(eq, vld1q_u8(kBits));
+    return static_cast<uint32_t>(vaddv_u8(vget_low_u8(bits))) |
+           (static_cast<uint32_t>(vaddv_u8(vget_high_u8(bits))) << 8);
+#else
+    // SWAR: the high bit of each matching byte, gathered into one byte per
+    // word by a multiply.
+    const uint64_t a = detail::kOnes * static_cast<uint8_t>(c);
+    uint64_t m0 = detail::zeroBytes(detail::load64(p) ^ a) >> 7;
+    uint64_t m1 = detail::zeroBytes(detail::load64(p + 8) ^ a) >> 7;
+    constexpr uint64_t kGather = 0x0102040810204080ull;
+    return static_cast<uint32_t>((m0 * kGather) >> 56) |
+           (static_cast<uint32_t>((m1 * kGather) >> 56) << 8);
+#endif
+}
+
+// Masks of the bytes equal to `a` and to `b` among the 16 bytes at p, from
+// one load.
+inline void matchMasks16(const char *p, char a, char b, uint32_t *mask_a, uint32_t *mask_b) {
+#if ROWKIT_SIMD_SSE2
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    *mask_a = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(a))));
+    *mask_b = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(b))));
+#else
+    *mask_a = matchMask16(p, a);
+    *mask_b = matchMask16(p, b);
+#endif
+}
+
+// The same for the n < 16 bytes at p: bits at and past n are clear. Reads
+// only p[0..n).
+inline uint32_t matchMaskPartial(const char *p, size_t n, char c) {
+    char tmp[16] = {};
+    if (n) std::memcpy(tmp, p, n);
+    return matchMask16(tmp, c) & ((1u << n) - 1u);
+}
+
 // Index of the first byte equal to `c` in p[0..n), or n when there is none.
 inline size_t findByte(const char *p, size_t n, char c) {
     size_t i = 0;

@@ -60,14 +60,101 @@ Status FieldIterator::quotedFieldEscaped(size_t start, std::string_view *out) {
 }
 
 void FieldIterator::advancePastFieldEnd(size_t from) {
-    size_t rest = line.size() - from;
-    size_t d = bytes::findByte(line.data() + from, rest, delimiter);
-    if (d < rest) {
-        pos = from + d + 1;
+    size_t d = findDelimiter(from);
+    if (d < line.size()) {
+        pos = d + 1;
     } else {
         pos = line.size();
         done = true;
     }
+}
+
+namespace {
+
+// Stores field n, growing the list when the row is wider than any before.
+inline bool storeField(Vec<std::string_view> &fields, size_t n, std::string_view f) {
+    if (n >= fields.size() && !fields.resize(n + 1)) return false;
+    fields[n] = f;
+    return true;
+}
+
+// The field-by-field split, from a field boundary `start` on, with n fields
+// already stored.
+Status splitWithIterator(std::string_view line, char delimiter, ByteBuf *scratch,
+                         const InputLimits &limits, size_t max_stored,
+                         Vec<std::string_view> &fields, size_t start, size_t n, size_t *count) {
+    FieldIterator it;
+    it.init(line, delimiter, scratch);
+    it.limits = limits;
+    it.pos = start;
+    it.fields_read = n;
+    for (;;) {
+        std::string_view field;
+        auto more = it.next(&field);
+        if (!more.ok()) return more.error();
+        if (!*more) break;
+        if (!storeField(fields, n, field)) return Error::OutOfMemory;
+        if (++n == max_stored) {
+            if (!limits.max_fields) break;
+            for (;;) {
+                auto rest = it.next(&field);
+                if (!rest.ok()) return rest.error();
+                if (!*rest) break;
+            }
+            break;
+        }
+    }
+    *count = n;
+    return Status();
+}
+
+}  // namespace
+
+Status splitLine(std::string_view line, char delimiter, ByteBuf *scratch,
+                 const InputLimits &limits, size_t max_stored, Vec<std::string_view> &fields,
+                 size_t *count) {
+    ROWKIT_TRY(limits.checkRecord(line.size()));
+    scratch->clear();
+    if (max_stored == 0) {
+        *count = 0;
+        return Status();
+    }
+    if (limits.max_fields)
+        return splitWithIterator(line, delimiter, scratch, limits, max_stored, fields, 0, 0, count);
+    const char *p = line.data();
+    const size_t len = line.size();
+    size_t n = 0;
+    size_t start = 0;
+    for (size_t base = 0; base < len; base += 16) {
+        uint32_t delims, quotes;
+        const size_t rest = len - base;
+        if (rest >= 16) {
+            bytes::matchMasks16(p + base, delimiter, '"', &delims, &quotes);
+        } else {
+            delims = bytes::matchMaskPartial(p + base, rest, delimiter);
+            quotes = bytes::matchMaskPartial(p + base, rest, '"');
+        }
+        if (quotes) {
+            // A quote ahead: the field that starts at `start` (a field
+            // boundary) and everything after it go the careful way.
+            return splitWithIterator(line, delimiter, scratch, limits, max_stored, fields, start,
+                                     n, count);
+        }
+        while (delims) {
+            size_t d = base + static_cast<size_t>(__builtin_ctz(delims));
+            delims &= delims - 1;
+            if (!storeField(fields, n, std::string_view(p + start, d - start)))
+                return Error::OutOfMemory;
+            start = d + 1;
+            if (++n == max_stored) {
+                *count = n;
+                return Status();
+            }
+        }
+    }
+    if (!storeField(fields, n, std::string_view(p + start, len - start))) return Error::OutOfMemory;
+    *count = n + 1;
+    return Status();
 }
 
 Status writeField(ByteSink &out, std::string_view field, char delimiter) {

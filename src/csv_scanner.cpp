@@ -82,38 +82,14 @@ RowResult Scanner::next() {
 }
 
 RowResult Scanner::splitInto(std::string_view line) {
-    FieldIterator it;
-    Status st = it.initWithLimits(line, delimiter_, &quote_scratch_, limits_);
-    if (!st.ok()) {
-        limit_failure_ = st.error();
-        return st.error();
-    }
+    size_t max_stored = stop_after_column_ ? *stop_after_column_ + 1 : SIZE_MAX;
+    if (max_stored == 0) max_stored = SIZE_MAX;  // a column index of SIZE_MAX wraps
     size_t n = 0;
-    for (;;) {
-        std::string_view field;
-        auto more = it.next(&field);
-        if (!more.ok()) {
-            if (more.error() == Error::TooManyFields || more.error() == Error::RecordTooLarge)
-                limit_failure_ = more.error();
-            return more.error();
-        }
-        if (!*more) break;
-        if (n >= field_buf_.size() && !field_buf_.resize(n + 1)) return Error::OutOfMemory;
-        field_buf_[n++] = field;
-        if (stop_after_column_ && n == *stop_after_column_ + 1) {
-            if (!limits_.max_fields) break;
-            // Go through the rest of the line so that a field-count or
-            // quoting failure there is still reported.
-            for (;;) {
-                auto rest = it.next(&field);
-                if (!rest.ok()) {
-                    if (rest.error() == Error::TooManyFields) limit_failure_ = rest.error();
-                    return rest.error();
-                }
-                if (!*rest) break;
-            }
-            break;
-        }
+    Status st = splitLine(line, delimiter_, &quote_scratch_, limits_, max_stored, field_buf_, &n);
+    if (!st.ok()) {
+        if (st.error() == Error::TooManyFields || st.error() == Error::RecordTooLarge)
+            limit_failure_ = st.error();
+        return st.error();
     }
     return std::optional<Row>(Row(field_buf_.data(), n));
 }

@@ -239,3 +239,74 @@ TEST(CsvWriter, QuotesOnlyWhenNeededAndRoundTrips) {
     Steps back = scanSteps("h\n" + line.out + "\n");
     EXPECT_EQ(back, Steps{"plain||a,b|say \"hi\"|cr\r|\"| lead"});
 }
+
+namespace {
+
+// The reference split: FieldIterator field by field.
+std::vector<std::string> iterateFields(std::string_view line, const InputLimits &limits,
+                                       size_t max_stored, std::string *error) {
+    ByteBuf scratch;
+    FieldIterator it;
+    std::vector<std::string> out;
+    Status st = it.initWithLimits(line, ',', &scratch, limits);
+    if (!st.ok()) {
+        *error = errorName(st.error());
+        return out;
+    }
+    bool storing = true;
+    for (;;) {
+        std::string_view f;
+        auto more = it.next(&f);
+        if (!more.ok()) {
+            *error = errorName(more.error());
+            return out;
+        }
+        if (!*more) break;
+        if (storing) out.emplace_back(f);
+        if (storing && out.size() == max_stored) {
+            storing = false;
+            if (!limits.max_fields) break;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
+    const char alphabet[] = {'a', 'b', ',', ',', '"', ' ', '\r', 'x'};
+    uint64_t seed = 12345;
+    auto rnd = [&seed]() {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(seed >> 33);
+    };
+    ByteBuf scratch;
+    Vec<std::string_view> fields;
+    for (int round = 0; round < 20000; ++round) {
+        std::string line;
+        size_t len = rnd() % 70;
+        bool quotes = rnd() % 3 == 0;
+        for (size_t i = 0; i < len; ++i) {
+            char c = alphabet[rnd() % sizeof alphabet];
+            if (c == '"' && !quotes) c = 'q';
+            line += c;
+        }
+        InputLimits limits;
+        if (rnd() % 4 == 0) limits.max_fields = rnd() % 12;
+        if (rnd() % 8 == 0) limits.max_record_bytes = rnd() % 70;
+        size_t max_stored = rnd() % 3 == 0 ? 1 + rnd() % 10 : SIZE_MAX;
+        std::string want_error;
+        std::vector<std::string> want = iterateFields(line, limits, max_stored, &want_error);
+        size_t n = 0;
+        Status st = splitLine(line, ',', &scratch, limits, max_stored, fields, &n);
+        if (!want_error.empty()) {
+            ASSERT_FALSE(st.ok()) << line;
+            EXPECT_EQ(errorName(st.error()), want_error) << line;
+            continue;
+        }
+        ASSERT_TRUE(st.ok()) << line << ": " << errorName(st.error());
+        std::vector<std::string> got;
+        for (size_t i = 0; i < n; ++i) got.emplace_back(fields[i]);
+        ASSERT_EQ(got, want) << "line «" << line << "»";
+    }
+}
