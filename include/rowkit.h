@@ -134,6 +134,96 @@ int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
  * ignored. */
 void rowkit_close(Ctx *ctx);
 
+/* ==========================================================================
+ * Row-major collect
+ * ========================================================================== */
+
+/* A whole result in one buffer. */
+typedef struct CollectCtx CollectCtx;
+
+/* Drains the rows that remain in `ctx` (predicates, negation, projection and
+ * limit apply; rows already read are not included, rows read here count
+ * against the limit) into one buffer: for every row in order, every field's
+ * bytes followed by one NUL byte, with no row separator. Row r, field c is
+ * NUL-terminated string number r * n_cols + c; a field holding a NUL byte is
+ * copied verbatim and splits into two strings. n_cols is the first row's field
+ * count, and every row is brought to it: a missing field is an empty string,
+ * fields past it are dropped.
+ *
+ * Returns a handle owned by the caller and freed by rowkit_collect_close; it
+ * owns a copy of every byte and stays valid after rowkit_close(ctx). Returns
+ * NULL with "scanner is null", "out of memory allocating collect context",
+ * "out of memory collecting rows" or "collect failed: " followed by an error
+ * name (UnterminatedQuote, InvalidJson, a read error, ...). On failure nothing
+ * is returned, the scanner stays open and the rows read so far are gone from
+ * it. */
+CollectCtx *rowkit_collect(Ctx *ctx);
+
+/* The collected bytes, owned by the handle and valid until
+ * rowkit_collect_close; NULL when cc is NULL (out_len not written) or the
+ * buffer is empty. When out_len is not NULL it receives the length in bytes
+ * (0 when empty). */
+const uint8_t *rowkit_collect_data(CollectCtx *cc, size_t *out_len);
+
+/* Rows collected; 0 when cc is NULL. */
+size_t rowkit_collect_n_rows(CollectCtx *cc);
+
+/* Fields per row (the first row's field count, 0 without rows); 0 when cc is
+ * NULL. */
+size_t rowkit_collect_n_cols(CollectCtx *cc);
+
+/* Frees the handle and its buffer. NULL is ignored. */
+void rowkit_collect_close(CollectCtx *cc);
+
+/* ==========================================================================
+ * Columnar collect
+ * ========================================================================== */
+
+/* A whole result as one data buffer and one offset array per column. */
+typedef struct CollectColumnarCtx CollectColumnarCtx;
+
+/* Drains the rows that remain in `ctx` (as rowkit_collect does) into columns:
+ * column c's data holds the bytes of field c of every row, concatenated with
+ * no separators, and its n_rows + 1 offsets delimit them: row r's value is
+ * data[offsets[r]] up to data[offsets[r + 1]], offsets[0] is 0 and the last
+ * offset is the data length. The number of columns is the first row's field
+ * count, and every row is brought to it: a missing field is an empty value,
+ * fields past it are dropped.
+ *
+ * Returns a handle owned by the caller and freed by
+ * rowkit_collect_columnar_close; it owns a copy of every byte and stays valid
+ * after rowkit_close(ctx). Returns NULL with "scanner is null",
+ * "out of memory allocating columnar collect context",
+ * "out of memory collecting rows", "collect failed: ColumnTooLarge" (a column's
+ * data would pass 4,294,967,295 bytes, beyond 32-bit offsets) or
+ * "collect failed: " followed by another error name (UnterminatedQuote,
+ * InvalidJson, a read error, ...). On failure nothing is returned, the
+ * scanner stays open and the rows read so far are gone from it. */
+CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx);
+
+/* Rows collected; 0 when cc is NULL. */
+size_t rowkit_collect_columnar_n_rows(CollectColumnarCtx *cc);
+
+/* Number of columns (0 without rows); 0 when cc is NULL. */
+size_t rowkit_collect_columnar_n_cols(CollectColumnarCtx *cc);
+
+/* Column col_idx's data bytes, owned by the handle and valid until its close.
+ * NULL, with out_len not written, when cc is NULL or col_idx is not below the
+ * number of columns. Otherwise out_len (when not NULL) receives the length in
+ * bytes, and NULL is returned when that length is 0. */
+const uint8_t *rowkit_collect_columnar_data(CollectColumnarCtx *cc, size_t col_idx,
+                                            size_t *out_len);
+
+/* Column col_idx's offsets, owned by the handle and valid until its close.
+ * NULL, with out_len not written, when cc is NULL or col_idx is not below the
+ * number of columns. Otherwise out_len (when not NULL) receives the number of
+ * entries (n_rows + 1, not bytes). */
+const uint32_t *rowkit_collect_columnar_offsets(CollectColumnarCtx *cc, size_t col_idx,
+                                                size_t *out_len);
+
+/* Frees the handle and every column. NULL is ignored. */
+void rowkit_collect_columnar_close(CollectColumnarCtx *cc);
+
 #ifdef __cplusplus
 }
 #endif

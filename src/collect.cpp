@@ -1,0 +1,110 @@
+#include "collect.hpp"
+
+#include <cstring>
+#include <utility>
+
+#if ROWKIT_TEST_HOOKS
+#include <atomic>
+#endif
+
+namespace rowkit {
+
+#if ROWKIT_TEST_HOOKS
+namespace collect_hook {
+namespace {
+std::atomic<size_t> g_column_limit{kMaxColumnBytes};
+}
+void setColumnLimit(size_t n) {
+    g_column_limit.store(n == 0 || n > kMaxColumnBytes ? kMaxColumnBytes : n,
+                         std::memory_order_relaxed);
+}
+size_t columnLimit() { return g_column_limit.load(std::memory_order_relaxed); }
+}  // namespace collect_hook
+#endif
+
+// ---- ColumnBuf -------------------------------------------------------------
+
+Status ColumnBuf::appendValue(std::string_view value) {
+    const size_t used = data.size();
+    if (value.size() > columnByteLimit() - used) return Error::ColumnTooLarge;
+    if (!data.append(value.data(), value.size())) return Error::OutOfMemory;
+    if (!offsets.push(static_cast<uint32_t>(data.size()))) {
+        data.truncate(used);
+        return Error::OutOfMemory;
+    }
+    return Status::success();
+}
+
+Status ColumnBuf::appendColumn(const ColumnBuf &other) {
+    const size_t n = other.rows();
+    if (n == 0) return Status::success();
+    const size_t used = data.size();
+    if (other.data.size() > columnByteLimit() - used) return Error::ColumnTooLarge;
+    if (!offsets.reserveMore(n)) return Error::OutOfMemory;
+    if (!data.append(other.data.data(), other.data.size())) return Error::OutOfMemory;
+    // The sum stays within the limit checked above, so it fits in 32 bits.
+    const uint32_t base = static_cast<uint32_t>(used);
+    for (size_t r = 1; r <= n; ++r) (void)offsets.push(base + other.offsets[r]);
+    return Status::success();
+}
+
+void ColumnBuf::deinit() {
+    data = ByteBuf();
+    offsets = Vec<uint32_t>();
+}
+
+Result<Vec<ColumnBuf>> newColumnBufs(size_t n) {
+    Vec<ColumnBuf> columns;
+    if (!columns.resize(n)) return Error::OutOfMemory;
+    for (ColumnBuf &c : columns) {
+        // On failure `columns` frees everything allocated so far.
+        if (!c.offsets.push(0)) return Error::OutOfMemory;
+    }
+    return columns;
+}
+
+void deinitColumnBufs(Vec<ColumnBuf> &columns) { columns = Vec<ColumnBuf>(); }
+
+// ---- row-major -------------------------------------------------------------
+
+bool appendRowMajorRow(CollectCtx &cc, Row row) {
+    const size_t n_cols = cc.n_rows == 0 ? row.size() : cc.n_cols;
+    const size_t present = row.size() < n_cols ? row.size() : n_cols;
+    // Every field position contributes its bytes and a NUL; missing fields
+    // contribute the NUL alone.
+    size_t need = n_cols;
+    for (size_t i = 0; i < present; ++i) {
+        if (__builtin_add_overflow(need, row[i].size(), &need)) return false;
+    }
+    // With the whole row reserved up front the appends below cannot fail, so
+    // a failure leaves the result unchanged.
+    if (!cc.buf.reserveMore(need)) return false;
+    for (size_t i = 0; i < present; ++i) {
+        (void)appendView(cc.buf, row[i]);
+        (void)cc.buf.push('\0');
+    }
+    for (size_t i = present; i < n_cols; ++i) (void)cc.buf.push('\0');
+    cc.n_cols = n_cols;
+    ++cc.n_rows;
+    return true;
+}
+
+// ---- columnar --------------------------------------------------------------
+
+Status appendColumnarRow(CollectColumnarCtx &cc, Row row) {
+    const size_t n_cols = cc.n_cols;
+    const size_t present = row.size() < n_cols ? row.size() : n_cols;
+    ColumnBuf *columns = cc.columns.data();
+    for (size_t i = 0; i < present; ++i) ROWKIT_TRY(columns[i].appendValue(row[i]));
+    for (size_t i = present; i < n_cols; ++i) ROWKIT_TRY(columns[i].appendValue(std::string_view()));
+    ++cc.n_rows;
+    return Status::success();
+}
+
+}  // namespace rowkit
+
+void CollectColumnarCtx::deinitAndFree() {
+    rowkit::deinitColumnBufs(columns);
+    n_cols = 0;
+    n_rows = 0;
+}
