@@ -135,6 +135,122 @@ int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
 void rowkit_close(Ctx *ctx);
 
 /* ==========================================================================
+ * Counting
+ * ========================================================================== */
+
+/* Counts the rows that remain in `ctx` and that rowkit_next would deliver,
+ * and consumes them. With no predicates, no limit and no negation nothing is
+ * parsed: the lines left in the input are counted, so every line counts
+ * (blank lines too, and a line an unclosed quote would make rowkit_next
+ * refuse); a line ended by "\r\n" counts once and a last line without a line
+ * feed counts too. Otherwise rows are read and matched, and the counted rows
+ * count against the limit. Rows already read are not counted again.
+ *
+ * Returns the count (0 when the limit is already reached, without a
+ * message), or -1 with "scanner is null" or "count failed: " followed by an
+ * error name (UnterminatedQuote, InvalidJson, a read error, ...). */
+int64_t rowkit_count(Ctx *ctx);
+
+/* ==========================================================================
+ * Aggregate
+ * ========================================================================== */
+
+/* Statistics of one numeric column. */
+typedef struct AggC {
+    uint64_t count;  /* number of numeric values */
+    double sum;      /* their sum, accumulated in row order */
+    double min;      /* smallest value; 0.0 when there were none */
+    double max;      /* largest value; 0.0 when there were none */
+    double avg;      /* sum / count; 0.0 when there were none */
+    int has_values;  /* 1 when count > 0, else 0 */
+} AggC;
+
+/* Reads every row that remains in `ctx` (predicates, negation, limit and
+ * projection apply, so `column` indexes the projected row) and fills *out with
+ * the count, sum, minimum, maximum and mean of the values of `column` that are
+ * numbers (the rule of CPredicate). Rows without the column and values that
+ * are empty, text, "inf" or "nan" are skipped, not errors. No row is kept;
+ * a second call on the same handle sees no rows.
+ *
+ * Returns 0, or -1 with "scanner is null", "output pointer is null" (both
+ * checked before any row is read) or "aggregate failed: " followed by an
+ * error name; *out is not written on failure. */
+int rowkit_aggregate(Ctx *ctx, size_t column, AggC *out);
+
+/* ==========================================================================
+ * Top-k
+ * ========================================================================== */
+
+/* A cursor over the rows kept by rowkit_topk. */
+typedef struct TopkCtx TopkCtx;
+
+/* Reads every row that remains in `ctx` (predicates, negation, limit and
+ * projection apply; `column` indexes the projected row) and keeps the k rows
+ * whose `column` holds the largest numbers (descending non-zero) or the
+ * smallest (descending 0). Rows whose value is missing or not a number are
+ * left out. Of several rows with the same key at the boundary the earlier
+ * ones are kept. At most k row copies are held at any time; with k = 0 the
+ * rows are still consumed and the cursor is empty.
+ *
+ * Returns a cursor owned by the caller and freed by rowkit_topk_close; it
+ * owns copies of its rows and stays valid after rowkit_close(ctx). Returns
+ * NULL with "scanner is null", "topk failed: " followed by an error name
+ * (OutOfMemory, also for a k too large to allocate, checked before any row
+ * is read; UnterminatedQuote, InvalidJson, a read error, ...) or
+ * "out of memory allocating topk context". */
+TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descending);
+
+/* Hands out the next kept row, best first (rows with equal keys in an order
+ * fixed by the heap). Returns 1 and stores, for each non-NULL pointer, the
+ * row in *out_fields (an array of *out_n NUL-terminated strings) and its key
+ * in *out_key; 0 when every row was handed out; -1 with
+ * "topk context is null", "out of memory growing field buffers" or
+ * "out of memory copying row" (that row is skipped; the cursor stays
+ * usable). The array and its strings are owned by the cursor and valid until
+ * the next rowkit_topk_next or rowkit_topk_close on it. */
+int rowkit_topk_next(TopkCtx *tctx, const char *const **out_fields, size_t *out_n,
+                     double *out_key);
+
+/* Frees the cursor and its rows. NULL is ignored. */
+void rowkit_topk_close(TopkCtx *tctx);
+
+/* ==========================================================================
+ * Order by
+ * ========================================================================== */
+
+/* A cursor over the rows sorted by rowkit_order_by. */
+typedef struct OrderByCtx OrderByCtx;
+
+/* Reads and copies every row that remains in `ctx` (predicates, negation,
+ * limit and projection apply; `column` indexes the projected row) and sorts
+ * the copies by `column`, ascending (descending 0) or descending: two values
+ * compare as numbers when both are numbers (the rule of CPredicate), else as
+ * unsigned bytes, a prefix before the longer text. A row without the column
+ * sorts as the empty text. The sort is stable in both directions: rows with
+ * equal keys keep their input order. Over a column that mixes numbers and
+ * other texts this comparison is not a total order; every row is still
+ * returned, in an order that depends on the sort.
+ *
+ * Returns a cursor owned by the caller and freed by rowkit_order_by_close;
+ * it owns copies of its rows and stays valid after rowkit_close(ctx). Returns
+ * NULL with "scanner is null", "order_by failed: " followed by an error name
+ * (OutOfMemory, UnterminatedQuote, InvalidJson, a read error, ...) or
+ * "out of memory allocating order_by context". */
+OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descending);
+
+/* Hands out the next row in order. Returns 1 and stores, for each non-NULL
+ * pointer, the row in *out_fields (an array of *out_n NUL-terminated
+ * strings); 0 when every row was handed out; -1 with
+ * "order_by context is null", "out of memory growing field buffers" or
+ * "out of memory copying row" (that row is skipped; the cursor stays
+ * usable). The array and its strings are owned by the cursor and valid until
+ * the next rowkit_order_by_next or rowkit_order_by_close on it. */
+int rowkit_order_by_next(OrderByCtx *octx, const char *const **out_fields, size_t *out_n);
+
+/* Frees the cursor and its rows. NULL is ignored. */
+void rowkit_order_by_close(OrderByCtx *octx);
+
+/* ==========================================================================
  * Row-major collect
  * ========================================================================== */
 

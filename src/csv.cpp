@@ -25,7 +25,9 @@ Status FieldIterator::quotedField(std::string_view *out) {
 Status FieldIterator::quotedFieldEscaped(size_t start, std::string_view *out) {
     // One reservation for the whole line: the decoded fields of a row never
     // add up to more, so later fields of the row cannot move earlier ones.
-    if (!scratch->reserve(line.size())) return Error::OutOfMemory;
+    // Grown geometrically so that slowly lengthening lines do not reallocate.
+    if (!scratch->reserve(grownCapacity(scratch->capacity(), line.size(), 64)))
+        return Error::OutOfMemory;
     size_t mark = scratch->size();
     size_t i = start;
     const size_t n = line.size();

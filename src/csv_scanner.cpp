@@ -1,6 +1,7 @@
 #include "csv_scanner.hpp"
 
 #include "file_io.hpp"
+#include "simd_count.hpp"
 
 namespace rowkit {
 
@@ -79,6 +80,28 @@ RowResult Scanner::next() {
         return std::optional<Row>();
     }
     return splitInto(line);
+}
+
+Result<size_t> Scanner::countRemaining() {
+    if (limit_failure_) return *limit_failure_;
+    if (ended_) return size_t{0};
+    if (limits_.enabled()) {
+        size_t n = 0;
+        for (;;) {
+            RowResult r = next();
+            if (!r.ok()) return r.error();
+            if (!r->has_value()) return n;
+            ++n;
+        }
+    }
+    auto lines = countRemainingLines(reader_);
+    if (!lines.ok()) {
+        // As in next(): after a failed read the position is unknown.
+        limit_failure_ = lines.error();
+        return lines.error();
+    }
+    ended_ = true;
+    return *lines;
 }
 
 RowResult Scanner::splitInto(std::string_view line) {

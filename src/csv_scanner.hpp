@@ -46,6 +46,13 @@ public:
     // line; the next call goes on with the following one.
     RowResult next();
 
+    // The number of rows left, consuming them: afterwards next() returns
+    // the end. A stored failure is returned again. With input limits set,
+    // rows are read one by one so that the limits still apply; otherwise
+    // the rest of the input is not split at all: every line counts, blank
+    // lines and lines a row read would refuse (an unclosed quote) included.
+    Result<size_t> countRemaining();
+
     // Index of the first header name equal to `name`.
     std::optional<size_t> columnIndex(std::string_view name) const;
     std::span<const OwnedStr> header() const {

@@ -103,6 +103,17 @@ std::optional<size_t> Source::columnIndex(std::string_view name) const {
 
 std::span<const OwnedStr> Source::header() const { return csv.header(); }
 
+Result<size_t> Source::countFastPath() {
+    switch (format) {
+        case Format::csv: return csv.countRemaining();
+        case Format::ndjson:
+            // The JSON records reader is not part of the source yet; its own
+            // countRemaining goes here once it is.
+            return Error::Unexpected;
+    }
+    return Error::Unexpected;
+}
+
 // ---- query -----------------------------------------------------------------
 
 Result<Query> Query::open(const char *path, const QueryOptions &options) {
@@ -140,6 +151,26 @@ Result<Query> Query::fromBytes(std::string_view bytes, Format format) {
         return Error::InvalidJson;
     }
     return q;
+}
+
+Result<size_t> Query::count() {
+    size_t allowance = SIZE_MAX;
+    if (limit) {
+        if (*limit <= returned) return size_t{0};
+        allowance = *limit - returned;
+    }
+    if (where.empty() && !limit && !negate) return source.countFastPath();
+    size_t n = 0;
+    while (n < allowance) {
+        RowResult r = source.next();
+        if (!r.ok()) return r.error();
+        if (!r->has_value()) break;
+        if (matches(**r, where, negate)) {
+            ++n;
+            ++returned;
+        }
+    }
+    return n;
 }
 
 RowResult Query::next() {

@@ -68,6 +68,9 @@ public:
     RowResult next();
     std::optional<size_t> columnIndex(std::string_view name) const;
     std::span<const OwnedStr> header() const;
+    // The rows left in the open reader, counted without splitting them when
+    // no input limit is set (the readers' countRemaining); consumes them.
+    Result<size_t> countFastPath();
 };
 
 class Query {
@@ -83,6 +86,12 @@ public:
     // The next row that passes the predicates, projected; nullopt at the end
     // or once the limit is reached. Views are valid until the next call.
     RowResult next();
+
+    // How many of the remaining rows next() would deliver, consuming them.
+    // Without predicates, limit or negation the reader counts its remaining
+    // lines without splitting them (`returned` is left alone); otherwise rows
+    // are read and matched, and each counted row counts against the limit.
+    Result<size_t> count();
 
     std::span<const OwnedStr> header() const { return source.header(); }
     std::optional<size_t> columnIndex(std::string_view name) const {

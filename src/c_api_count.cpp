@@ -1,0 +1,20 @@
+// The counting family: rowkit_count.
+#include "c_api_internal.hpp"
+#include "errors.hpp"
+#include "rowkit.h"
+
+using namespace rowkit;
+
+ROWKIT_EXPORT int64_t rowkit_count(Ctx *ctx) {
+    clearError();
+    if (!ctx) {
+        setError("scanner is null");
+        return -1;
+    }
+    Result<size_t> n = ctx->query.count();
+    if (!n.ok()) {
+        setError("count failed: ", n.error());
+        return -1;
+    }
+    return static_cast<int64_t>(*n);
+}

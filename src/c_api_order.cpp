@@ -1,0 +1,66 @@
+// The order-by family: rowkit_order_by and its cursor.
+#include <new>
+#include <utility>
+
+#include "c_api_internal.hpp"
+#include "errors.hpp"
+#include "field_buffers.hpp"
+#include "order.hpp"
+#include "rowkit.h"
+
+using namespace rowkit;
+
+// The cursor: the sorted row copies and the buffers their fields are handed
+// out through.
+struct OrderByCtx {
+    OrderedRows result;
+    size_t index = 0;  // next row to hand out
+    FieldBuffers fields;
+};
+
+ROWKIT_EXPORT OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descending) {
+    clearError();
+    if (!ctx) {
+        setError("scanner is null");
+        return nullptr;
+    }
+    Result<OrderedRows> rows = orderBy(ctx->query, column, descending != 0);
+    if (!rows.ok()) {
+        setError("order_by failed: ", rows.error());
+        return nullptr;
+    }
+    void *mem = allocBytes(sizeof(OrderByCtx), alignof(OrderByCtx) > 16 ? alignof(OrderByCtx) : 16);
+    if (!mem) {
+        setError("out of memory allocating order_by context");
+        return nullptr;
+    }
+    OrderByCtx *octx = new (mem) OrderByCtx();
+    octx->result = std::move(*rows);
+    return octx;
+}
+
+ROWKIT_EXPORT int rowkit_order_by_next(OrderByCtx *octx, const char *const **out_fields,
+                                       size_t *out_n) {
+    clearError();
+    if (!octx) {
+        setError("order_by context is null");
+        return -1;
+    }
+    if (octx->index >= octx->result.size()) return 0;
+    // Advance first: a row whose copy fails is skipped, not retried.
+    Row row = octx->result[octx->index++].row();
+    FieldBuffers::CopyResult c = octx->fields.copyRow(row);
+    if (c != FieldBuffers::CopyResult::ok) {
+        setCopyRowError(c);
+        return -1;
+    }
+    if (out_fields) *out_fields = octx->fields.field_ptrs.data();
+    if (out_n) *out_n = row.size();
+    return 1;
+}
+
+ROWKIT_EXPORT void rowkit_order_by_close(OrderByCtx *octx) {
+    if (!octx) return;
+    octx->~OrderByCtx();
+    freeBytes(octx);
+}

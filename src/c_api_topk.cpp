@@ -1,0 +1,71 @@
+// The top-k family: rowkit_topk and its cursor.
+#include <new>
+#include <span>
+#include <utility>
+
+#include "c_api_internal.hpp"
+#include "errors.hpp"
+#include "field_buffers.hpp"
+#include "rowkit.h"
+#include "topk.hpp"
+
+using namespace rowkit;
+
+// The cursor: the kept rows, sorted best first, and the buffers their
+// fields are handed out through.
+struct TopkCtx {
+    TopK topk;
+    std::span<TopEntry> sorted;  // topk's entries, sorted
+    size_t index = 0;            // next entry to hand out
+    FieldBuffers fields;
+};
+
+ROWKIT_EXPORT TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descending) {
+    clearError();
+    if (!ctx) {
+        setError("scanner is null");
+        return nullptr;
+    }
+    Result<TopK> top = topK(ctx->query, column, k, descending != 0);
+    if (!top.ok()) {
+        setError("topk failed: ", top.error());
+        return nullptr;
+    }
+    void *mem = allocBytes(sizeof(TopkCtx), alignof(TopkCtx) > 16 ? alignof(TopkCtx) : 16);
+    if (!mem) {
+        setError("out of memory allocating topk context");
+        return nullptr;
+    }
+    TopkCtx *tctx = new (mem) TopkCtx();
+    tctx->topk = std::move(*top);
+    tctx->sorted = tctx->topk.getSorted();
+    return tctx;
+}
+
+ROWKIT_EXPORT int rowkit_topk_next(TopkCtx *tctx, const char *const **out_fields, size_t *out_n,
+                                   double *out_key) {
+    clearError();
+    if (!tctx) {
+        setError("topk context is null");
+        return -1;
+    }
+    if (tctx->index >= tctx->sorted.size()) return 0;
+    // Advance first: a row whose copy fails is skipped, not retried.
+    const TopEntry &entry = tctx->sorted[tctx->index++];
+    Row row = entry.row.row();
+    FieldBuffers::CopyResult c = tctx->fields.copyRow(row);
+    if (c != FieldBuffers::CopyResult::ok) {
+        setCopyRowError(c);
+        return -1;
+    }
+    if (out_fields) *out_fields = tctx->fields.field_ptrs.data();
+    if (out_n) *out_n = row.size();
+    if (out_key) *out_key = entry.key;
+    return 1;
+}
+
+ROWKIT_EXPORT void rowkit_topk_close(TopkCtx *tctx) {
+    if (!tctx) return;
+    tctx->~TopkCtx();
+    freeBytes(tctx);
+}
