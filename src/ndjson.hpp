@@ -1,0 +1,117 @@
+// The JSON records reader: newline-delimited JSON (one object per line) or
+// one top-level JSON array of objects, presented as a header and rows of
+// field texts like the CSV reader.
+//
+// The header is the key list of the first object. Every later object is
+// mapped onto those columns by key (by position first, by the header_index
+// map when the key at a position differs); keys not in the header are
+// ignored and missing keys give empty text. Values are rendered as text: null
+// as empty text, true and false as those words, numbers exactly as written,
+// strings decoded; a nested object or array in a wanted column is
+// NestedValueNotSupported.
+//
+// Whether the input is line-delimited or an array is decided by its first
+// byte that is not JSON whitespace: '[' means an array, whose objects may be
+// spread over any number of lines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "alloc.hpp"
+#include "chunk_reader.hpp"
+#include "csv_scanner.hpp"
+#include "errors.hpp"
+#include "hash_map.hpp"
+#include "input_limits.hpp"
+#include "json_parser.hpp"
+
+namespace rowkit {
+
+struct NdjsonScannerOptions {
+    size_t chunk_size = kDefaultChunkSize;  // bytes per read; 0 is InvalidChunkSize
+    InputLimits limits;
+};
+
+class NdjsonScanner {
+public:
+    enum class Mode : uint8_t { line_delimited = 0, json_array = 1 };
+
+    NdjsonScanner() = default;
+    NdjsonScanner(NdjsonScanner &&) noexcept = default;
+    NdjsonScanner &operator=(NdjsonScanner &&) noexcept = default;
+
+    // Opens `path` and reads the first record, whose keys become the header.
+    // InvalidChunkSize, the platform's open errors, EmptyFile (no bytes or no
+    // record), InvalidJson (the first record is not an object), TooManyFields
+    // and RecordTooLarge (limits), OutOfMemory. Nothing is kept on failure.
+    static Result<NdjsonScanner> openWithOptions(const char *path, const NdjsonScannerOptions &options);
+    // The same over bytes held in memory (not copied; they must outlive the
+    // scanner).
+    static Result<NdjsonScanner> fromBytes(std::string_view bytes);
+    static Result<NdjsonScanner> fromBytesWithOptions(std::string_view bytes,
+                                                      const NdjsonScannerOptions &options);
+
+    // Rows then carry only columns 0..column (all columns when absent).
+    void setStopAfterColumn(std::optional<size_t> column);
+
+    // The next row (the first one is the record the header came from), the
+    // end (nullopt, repeatable), or an error. RecordTooLarge, TooManyFields
+    // and read errors are stored and returned by every later call.
+    // InvalidJson (a record that is not an object, a blank line, an object
+    // cut off by the end of the input), NestedValueNotSupported and
+    // OutOfMemory consume the record; the next call goes on after it.
+    //
+    // A key given twice in one record: the later value wins, except when the
+    // record takes the fast path (its leading keys in header order, no
+    // escapes), which reads only the leading keys and so keeps the first.
+    RowResult next();
+
+    // The rows left, consuming them. A stored failure is returned again.
+    // With input limits set, rows are read one by one so that the limits
+    // apply. Otherwise nothing is parsed: line-delimited input counts its
+    // remaining lines (blank lines included), an array its remaining objects.
+    Result<size_t> countRemaining();
+
+    // Index of the first header name equal to `name`.
+    std::optional<size_t> columnIndex(std::string_view name) const;
+    std::span<const OwnedStr> header() const {
+        return std::span<const OwnedStr>(header_.data(), header_.size());
+    }
+    Mode mode() const { return mode_; }
+    const InputLimits &limits() const { return limits_; }
+
+private:
+    static Result<NdjsonScanner> initSource(FileHandle file, std::string_view bytes,
+                                            const NdjsonScannerOptions &options);
+    Status detectMode();
+    Status readHeader();
+    Result<bool> nextRecord(std::string_view *record);
+    // The next object of an array, assembled across chunks unless
+    // `assemble` is false (counting), when only its end is found.
+    Result<bool> nextObject(std::string_view *record, bool assemble = true);
+    Status appendToScratch(const char *p, size_t n, bool *discarding);
+    RowResult fullRow(std::string_view record);
+
+    InputLimits limits_;
+    ChunkReader reader_;
+    Vec<OwnedStr> header_;
+    Vec<std::string_view> header_views_;  // header_ as views, for the row paths
+    StrIndexMap header_index_;            // name -> column (the last of repeated names)
+    OwnedStr first_row_line_;             // the first record, handed out as the first row
+    Vec<std::string_view> field_buf_;     // one slot per header column, reused
+    Arena row_arena_;                     // decoded strings of the current full-path row
+    Vec<json::JsonField> parse_fields_;   // reused field list of the full path
+    Vec<json::Token> tokens_;             // the full path's token table, off the stack
+    std::optional<size_t> stop_after_column_;
+    size_t wanted_columns_ = 0;
+    std::optional<Error> limit_failure_;
+    Mode mode_ = Mode::line_delimited;
+    bool used_first_row_ = false;
+    bool array_ended_ = false;  // the array's closing ']' was met
+};
+
+}  // namespace rowkit
