@@ -2,48 +2,13 @@
 
 #include "byte_search.hpp"
 #include "file_io.hpp"
+#include "simd_count.hpp"
 
 namespace rowkit {
 
 namespace {
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// Lines in the rest of the reader's input, without assembling them: every
-// line feed ends one, and a last line without a line feed counts too.
-Result<size_t> countLinesLeft(ChunkReader &r) {
-    size_t n = 0;
-    bool seen = false;
-    char last = '\n';
-    if (r.skip_partial_line) {
-        // The rest of a line that could not be assembled is not a line.
-        for (;;) {
-            size_t left = r.buf_len - r.buf_pos;
-            size_t i = bytes::findByte(r.buf + r.buf_pos, left, '\n');
-            if (i < left) {
-                r.buf_pos += i + 1;
-                break;
-            }
-            r.buf_pos = r.buf_len;
-            if (r.eof) break;
-            ROWKIT_TRY(r.fillBuffer());
-        }
-        r.skip_partial_line = false;
-    }
-    for (;;) {
-        const char *p = r.buf + r.buf_pos;
-        size_t left = r.buf_len - r.buf_pos;
-        if (left) {
-            seen = true;
-            last = p[left - 1];
-            for (size_t i = 0; (i += bytes::findByte(p + i, left - i, '\n')) < left; ++i) ++n;
-        }
-        r.buf_pos = r.buf_len;
-        if (r.eof) break;
-        ROWKIT_TRY(r.fillBuffer());
-    }
-    return n + (seen && last != '\n' ? 1 : 0);
-}
 
 }  // namespace
 
@@ -356,7 +321,7 @@ Result<size_t> NdjsonScanner::countRemaining() {
         }
         return n + objects;
     }
-    auto lines = countLinesLeft(reader_);
+    auto lines = countRemainingLines(reader_);
     if (!lines.ok()) {
         limit_failure_ = lines.error();
         return lines.error();

@@ -95,21 +95,20 @@ bool matches(Row row, std::span<const Predicate> predicates, bool negate) {
 
 // ---- source ----------------------------------------------------------------
 
-RowResult Source::next() { return csv.next(); }
+RowResult Source::next() { return format == Format::csv ? csv.next() : ndjson.next(); }
 
 std::optional<size_t> Source::columnIndex(std::string_view name) const {
-    return csv.columnIndex(name);
+    return format == Format::csv ? csv.columnIndex(name) : ndjson.columnIndex(name);
 }
 
-std::span<const OwnedStr> Source::header() const { return csv.header(); }
+std::span<const OwnedStr> Source::header() const {
+    return format == Format::csv ? csv.header() : ndjson.header();
+}
 
 Result<size_t> Source::countFastPath() {
     switch (format) {
         case Format::csv: return csv.countRemaining();
-        case Format::ndjson:
-            // The JSON records reader is not part of the source yet; its own
-            // countRemaining goes here once it is.
-            return Error::Unexpected;
+        case Format::ndjson: return ndjson.countRemaining();
     }
     return Error::Unexpected;
 }
@@ -130,8 +129,13 @@ Result<Query> Query::open(const char *path, const QueryOptions &options) {
         if (!s.ok()) return s.error();
         q.source.csv = std::move(*s);
     } else {
-        // JSON records are not readable yet.
-        return Error::InvalidJson;
+        NdjsonScannerOptions no;
+        no.limits = options.limits;
+        no.chunk_size = options.json_chunk_size ? *options.json_chunk_size : kDefaultChunkSize;
+        auto s = NdjsonScanner::openWithOptions(path, no);
+        if (!s.ok()) return s.error();
+        q.source.ndjson = std::move(*s);
+        q.source.ndjson.setStopAfterColumn(options.stop_after_column);
     }
     q.columns = options.columns;
     q.where = options.where;
@@ -148,7 +152,9 @@ Result<Query> Query::fromBytes(std::string_view bytes, Format format) {
         if (!s.ok()) return s.error();
         q.source.csv = std::move(*s);
     } else {
-        return Error::InvalidJson;
+        auto s = NdjsonScanner::fromBytes(bytes);
+        if (!s.ok()) return s.error();
+        q.source.ndjson = std::move(*s);
     }
     return q;
 }

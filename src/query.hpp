@@ -12,6 +12,7 @@
 #include "csv_scanner.hpp"
 #include "errors.hpp"
 #include "input_limits.hpp"
+#include "ndjson.hpp"
 
 namespace rowkit {
 
@@ -64,6 +65,7 @@ class Source {
 public:
     Format format = Format::csv;
     Scanner csv;
+    NdjsonScanner ndjson;
 
     RowResult next();
     std::optional<size_t> columnIndex(std::string_view name) const;
