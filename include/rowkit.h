@@ -85,6 +85,37 @@ const char *rowkit_build_mode(void);
 const char *rowkit_last_error(void);
 
 /* ==========================================================================
+ * JSON records
+ * ========================================================================== */
+
+/* How every function that opens a path reads a ".ndjson", ".jsonl" or ".json"
+ * file (there are no JSON-specific functions):
+ *  - When the first byte that is not whitespace is '[', the file is one
+ *    array of objects, spread over any number of lines; elements that are
+ *    not objects are skipped, and the array's closing ']' ends the input
+ *    (a missing ']' is accepted). Otherwise every line is one object.
+ *  - The header is the key list of the first object, in order. Every object
+ *    is mapped onto those columns by key: keys not in the header are
+ *    ignored, missing keys give empty text.
+ *  - Values become text: null is empty, true and false are those words,
+ *    numbers are exactly as written, strings are decoded (every escape,
+ *    Unicode escapes and surrogate pairs as UTF-8; other bytes, invalid UTF-8
+ *    included, unchanged). An object or array in a column the row carries
+ *    fails that row with NestedValueNotSupported.
+ *  - A record that is not an object (a blank line, bad escapes, an object
+ *    cut off by the end of the file, nesting deeper than 128 levels, 4096
+ *    or more of the bytes {}[]":, in one record, strings included) fails
+ *    its own rowkit_next with InvalidJson; the next
+ *    call goes on after it. A first record that is not an object fails
+ *    rowkit_open with InvalidJson; a file with no record at all (empty, or
+ *    an array without objects) with EmptyFile.
+ *  - A key given twice in one record: the later value counts, except in a
+ *    record whose leading keys come in header order without escapes, which
+ *    is read by a shortcut that stops after the last column the row
+ *    carries and so keeps the first value. That shortcut also does not
+ *    check the bytes after that column. */
+
+/* ==========================================================================
  * Scanner handle
  * ========================================================================== */
 
@@ -101,7 +132,8 @@ const char *rowkit_last_error(void);
  * "out of memory allocating IN values",
  * "out of memory allocating scanner context", "out of memory allocating header",
  * or "open failed: " followed by an error name (FileNotFound, AccessDenied,
- * IsDir, EmptyFile, ...). A failed open leaves nothing allocated. */
+ * IsDir, EmptyFile, InvalidJson, ...). A failed open leaves nothing
+ * allocated. */
 Ctx *rowkit_open(const char *path, const COptions *options);
 
 /* Zero-based index of the first header name equal to `name` (whole string,
