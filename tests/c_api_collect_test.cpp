@@ -384,3 +384,79 @@ TEST(CApiCollect, AllocationFailuresGiveTheDocumentedMessage) {
     rowkit_collect_close(rest);
     rowkit_close(ctx);
 }
+
+TEST(CApiCollect, JsonRecordsCollectAsTheyAreRendered) {
+    TempDir dir;
+    // Keys in another order, a missing key, an unknown key, escapes, numbers
+    // kept as written, booleans.
+    std::string path = dir.write("r.ndjson",
+                                 "{\"id\":1,\"name\":\"ann\",\"ok\":true}\n"
+                                 "{\"name\":\"b\\u00e9\\n\",\"id\":1.50}\n"
+                                 "{\"ok\":false,\"id\":-3e2,\"extra\":\"x\",\"name\":\"\"}\n");
+    Ctx *ctx = openOrFail(path);
+    ASSERT_NE(ctx, nullptr);
+    CollectCtx *rm = rowkit_collect(ctx);
+    rowkit_close(ctx);
+    ASSERT_NE(rm, nullptr) << lastError();
+    EXPECT_EQ(rowkit_collect_n_rows(rm), 3u);
+    EXPECT_EQ(rowkit_collect_n_cols(rm), 3u);
+    const char rows[] = "1\0ann\0true\0" "1.50\0b\xc3\xa9\n\0\0" "-3e2\0\0false\0";
+    EXPECT_EQ(rowMajorBytes(rm), nul(rows, sizeof rows - 1));
+    rowkit_collect_close(rm);
+
+    // The same records as one array, projected, give the same columns.
+    std::string array = dir.write("a.json",
+                                  "[\n {\"id\":1,\"name\":\"ann\",\"ok\":true},\n"
+                                  " {\"name\":\"b\\u00e9\\n\",\"id\":1.50},\n"
+                                  " {\"ok\":false,\"id\":-3e2,\"extra\":\"x\",\"name\":\"\"}\n]\n");
+    size_t cols[] = {1, 0};
+    COptions o = defaultOptions();
+    o.columns = cols;
+    o.n_columns = 2;
+    ctx = openOrFail(array, &o);
+    ASSERT_NE(ctx, nullptr);
+    CollectColumnarCtx *cc = rowkit_collect_columnar(ctx);
+    rowkit_close(ctx);
+    ASSERT_NE(cc, nullptr) << lastError();
+    EXPECT_EQ(columnsOf(cc), (std::vector<Column>{{"ann" "b\xc3\xa9\n", {0, 3, 7, 7}},
+                                                  {"11.50-3e2", {0, 1, 5, 9}}}));
+    rowkit_collect_columnar_close(cc);
+
+    // Reader errors name themselves; the scanner goes on after the record.
+    std::string bad = dir.write("b.ndjson", "{\"a\":1}\n{\"a\":[1]}\n{\"a\":2}\n\n{\"a\":3}\n");
+    ctx = openOrFail(bad);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(rowkit_collect_columnar(ctx), nullptr);
+    EXPECT_EQ(lastError(), "collect failed: NestedValueNotSupported");
+    EXPECT_EQ(rowkit_collect(ctx), nullptr);
+    EXPECT_EQ(lastError(), "collect failed: InvalidJson");
+    rm = rowkit_collect(ctx);
+    ASSERT_NE(rm, nullptr);
+    EXPECT_EQ(rowMajorBytes(rm), nul("3\0", 2));
+    rowkit_collect_close(rm);
+    rowkit_close(ctx);
+
+    // A first object with no keys: rows with no fields are counted, and
+    // there are no columns to hold anything.
+    std::string empty = dir.write("e.ndjson", "{}\n{\"a\":1}\n{}\n");
+    ctx = openOrFail(empty);
+    ASSERT_NE(ctx, nullptr);
+    rm = rowkit_collect(ctx);
+    rowkit_close(ctx);
+    ASSERT_NE(rm, nullptr);
+    EXPECT_EQ(rowkit_collect_n_rows(rm), 3u);
+    EXPECT_EQ(rowkit_collect_n_cols(rm), 0u);
+    EXPECT_EQ(rowkit_collect_data(rm, nullptr), nullptr);
+    rowkit_collect_close(rm);
+    ctx = openOrFail(empty);
+    ASSERT_NE(ctx, nullptr);
+    cc = rowkit_collect_columnar(ctx);
+    rowkit_close(ctx);
+    ASSERT_NE(cc, nullptr);
+    EXPECT_EQ(rowkit_collect_columnar_n_rows(cc), 3u);
+    EXPECT_EQ(rowkit_collect_columnar_n_cols(cc), 0u);
+    size_t len = 99;
+    EXPECT_EQ(rowkit_collect_columnar_offsets(cc, 0, &len), nullptr);
+    EXPECT_EQ(len, 99u);
+    rowkit_collect_columnar_close(cc);
+}
