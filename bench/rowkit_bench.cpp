@@ -126,9 +126,54 @@ Tally csvNext(const std::string& path) {
 // with no options, every field touched.
 Tally ndjsonNext(const std::string& path) { return csvNext(path); }
 
+// ---- collect workloads --------------------------------------------------------
+
+// Drains the whole file into one NUL-separated buffer and reads its ends.
+Tally collectRowMajor(const std::string& path) {
+    Ctx* ctx = rowkit_open(path.c_str(), nullptr);
+    if (ctx == nullptr) failRowkit("rowkit_open", path);
+    CollectCtx* cc = rowkit_collect(ctx);
+    if (cc == nullptr) failRowkit("rowkit_collect", path);
+    rowkit_close(ctx);
+    std::size_t len = 0;
+    const std::uint8_t* data = rowkit_collect_data(cc, &len);
+    Tally tally;
+    tally.rows = rowkit_collect_n_rows(cc);
+    g_sink = g_sink + len + (len > 0 ? data[0] + data[len / 2] : 0);
+    rowkit_collect_close(cc);
+    tally.bytes = fileSize(path);
+    return tally;
+}
+
+// Drains the whole file into per-column data and offsets and reads every
+// column's last offset.
+Tally collectColumnar(const std::string& path) {
+    Ctx* ctx = rowkit_open(path.c_str(), nullptr);
+    if (ctx == nullptr) failRowkit("rowkit_open", path);
+    CollectColumnarCtx* cc = rowkit_collect_columnar(ctx);
+    if (cc == nullptr) failRowkit("rowkit_collect_columnar", path);
+    rowkit_close(ctx);
+    Tally tally;
+    tally.rows = rowkit_collect_columnar_n_rows(cc);
+    std::uint64_t checksum = 0;
+    for (std::size_t c = 0; c < rowkit_collect_columnar_n_cols(cc); ++c) {
+        std::size_t n = 0;
+        const std::uint32_t* offsets = rowkit_collect_columnar_offsets(cc, c, &n);
+        checksum += offsets[n - 1];
+    }
+    g_sink = g_sink + checksum;
+    rowkit_collect_columnar_close(cc);
+    tally.bytes = fileSize(path);
+    return tally;
+}
+
 constexpr Workload kWorkloads[] = {
     {"csv next", "rows.csv", csvNext},
     {"ndjson next", "rows.ndjson", ndjsonNext},
+    {"csv collect", "rows.csv", collectRowMajor},
+    {"csv collect col", "rows.csv", collectColumnar},
+    {"ndjson collect", "rows.ndjson", collectRowMajor},
+    {"ndjson collect col", "rows.ndjson", collectColumnar},
 };
 
 // ---- runner -----------------------------------------------------------------
