@@ -232,3 +232,47 @@ TEST(ByteSearch, NoLoadOutsideTheRange) {
 }
 
 }  // namespace
+
+// The block masks behind the CSV line splitter: bit i for byte i, the two
+// needles from one load, and a partial block that reads nothing past n.
+TEST(ByteSearch, BlockMasksMatchAPlainLoop) {
+    uint64_t seed = 99;
+    auto rnd = [&seed]() {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint8_t>(seed >> 56);
+    };
+    const char needles[] = {',', '"', '\0', static_cast<char>(0x80), static_cast<char>(0xff)};
+    for (int round = 0; round < 4000; ++round) {
+        char block[16];
+        char a = needles[round % 5];
+        char b = needles[(round / 5) % 5];
+        for (char &c : block) {
+            uint8_t r = rnd();
+            c = r < 60 ? a : r < 120 ? b : static_cast<char>(r);
+        }
+        uint32_t want_a = 0, want_b = 0;
+        for (int i = 0; i < 16; ++i) {
+            if (block[i] == a) want_a |= 1u << i;
+            if (block[i] == b) want_b |= 1u << i;
+        }
+        ASSERT_EQ(rowkit::bytes::matchMask16(block, a), want_a);
+        uint32_t got_a = 0, got_b = 0;
+        rowkit::bytes::matchMasks16(block, a, b, &got_a, &got_b);
+        ASSERT_EQ(got_a, want_a);
+        ASSERT_EQ(got_b, want_b);
+        size_t n = static_cast<size_t>(round % 16);
+        ASSERT_EQ(rowkit::bytes::matchMaskPartial(block, n, a), want_a & ((1u << n) - 1u));
+    }
+    // A partial block at the very end of a page followed by a guard page.
+    long page = sysconf(_SC_PAGESIZE);
+    char *mem = static_cast<char *>(
+        mmap(nullptr, static_cast<size_t>(page) * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(mem, MAP_FAILED);
+    ASSERT_EQ(mprotect(mem + page, static_cast<size_t>(page), PROT_NONE), 0);
+    for (size_t n = 0; n < 16; ++n) {
+        char *p = mem + page - n;
+        std::memset(p, ',', n);
+        EXPECT_EQ(rowkit::bytes::matchMaskPartial(p, n, ','), (1u << n) - 1u);
+    }
+    munmap(mem, static_cast<size_t>(page) * 2);
+}
