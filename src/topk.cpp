@@ -1,5 +1,6 @@
 #include "topk.hpp"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -57,8 +58,11 @@ void TopK::deinit() {
 
 Status TopK::init(size_t k, bool descending) {
     deinit();
+    // No object may be larger than PTRDIFF_MAX bytes; such a k is refused
+    // without asking the allocator.
     size_t bytes;
-    if (!checkedMul(k, sizeof(TopEntry), &bytes)) return Error::OutOfMemory;
+    if (!checkedMul(k, sizeof(TopEntry), &bytes) || bytes > static_cast<size_t>(PTRDIFF_MAX))
+        return Error::OutOfMemory;
     void *p = allocBytes(bytes, alignof(TopEntry) > kDefaultAlign ? alignof(TopEntry) : kDefaultAlign);
     if (!p) return Error::OutOfMemory;
     items_ = static_cast<TopEntry *>(p);
