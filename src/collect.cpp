@@ -24,7 +24,7 @@ size_t columnLimit() { return g_column_limit.load(std::memory_order_relaxed); }
 
 // ---- ColumnBuf -------------------------------------------------------------
 
-Status ColumnBuf::appendValue(std::string_view value) {
+Status ColumnBuf::appendValueGrowing(std::string_view value) {
     const size_t used = data.size();
     if (value.size() > columnByteLimit() - used) return Error::ColumnTooLarge;
     if (!data.append(value.data(), value.size())) return Error::OutOfMemory;

@@ -47,8 +47,20 @@ struct ColumnBuf {
 
     // Appends one value and its end offset. ColumnTooLarge when the data
     // would pass the column limit, OutOfMemory when an array cannot grow; on
-    // failure the column is unchanged.
-    Status appendValue(std::string_view value);
+    // failure the column is unchanged. Inline, because it runs once per field
+    // of a collect; growth takes the out-of-line path.
+    Status appendValue(std::string_view value) {
+        const size_t used = data.size();
+        if (value.size() <= data.capacity() - used && offsets.size() < offsets.capacity() &&
+            value.size() <= columnByteLimit() - used) [[likely]] {
+            (void)data.append(value.data(), value.size());
+            (void)offsets.push(static_cast<uint32_t>(used + value.size()));
+            return Status::success();
+        }
+        return appendValueGrowing(value);
+    }
+    // appendValue when an array must grow first or the limit is reached.
+    Status appendValueGrowing(std::string_view value);
 
     // Appends every value of `other` (a finished column of its own, starting
     // at offset 0) after this column's values, shifting its offsets. Same
