@@ -372,6 +372,51 @@ const uint32_t *rowkit_collect_columnar_offsets(CollectColumnarCtx *cc, size_t c
 /* Frees the handle and every column. NULL is ignored. */
 void rowkit_collect_columnar_close(CollectColumnarCtx *cc);
 
+/* ==========================================================================
+ * Validation report
+ * ========================================================================== */
+
+/* The result of rowkit_validate: row counts, error counts and the first
+ * errors, as JSON text. */
+typedef struct ValidationReport ValidationReport;
+
+/* Validates every row of the file at `path` (read as by rowkit_open, with no
+ * options) against the NUL-terminated JSON schema `schema_json`, an object
+ * mapping column names to rules:
+ *   {"id": {"type": "integer", "required": true, "min": 1},
+ *    "status": {"one_of": ["open", "closed"]}}
+ * Rule keys: "type" ("any", "integer", "float", "boolean", "datetime",
+ * "string"), "required" (a blank field is an error), "min" and "max"
+ * (inclusive numeric bounds), "min_len" and "max_len" (inclusive length in
+ * code points, in bytes for text that is not UTF-8), "one_of" (allowed texts;
+ * numbers stand for their plain decimal text). Every row is also checked for
+ * the header's field count. At most `max_errors` errors (0 means 100) are
+ * kept over the whole file; later ones are still counted.
+ *
+ * Returns a handle owned by the caller and freed by rowkit_validate_free, or
+ * NULL with "path is null", "schema_json is null", "validate failed: "
+ * followed by an error name (FileNotFound, BadSchema, UnknownColumn,
+ * UnterminatedQuote, InvalidJson, OutOfMemory, ...), "out of memory
+ * rendering report" or "out of memory". A failed call leaves nothing
+ * allocated. */
+ValidationReport *rowkit_validate(const char *path, const char *schema_json, size_t max_errors);
+
+/* The report as one NUL-terminated JSON object without whitespace:
+ *   {"rows_total":N,"rows_valid":N,"rows_invalid":N,"errors_total":N,
+ *    "truncated":true|false,"counts":{"bad_type":N,...},"errors":[...]}
+ * where counts names only the kinds that occurred (too_few_fields,
+ * too_many_fields, missing_required, bad_type, below_min, above_max,
+ * too_short, too_long, not_in_set, in that order) and each kept error is
+ *   {"row":R,"column":C,"column_name":"...","rule":"kind","value":"..."}
+ * (row 1 is the first data row; column null and empty texts for field-count
+ * errors; a text that is not valid UTF-8 is an array of its byte values).
+ * Owned by the handle and valid until rowkit_validate_free; NULL when vr is
+ * NULL. */
+const char *rowkit_validate_json(ValidationReport *vr);
+
+/* Frees the handle and its text. NULL is ignored. */
+void rowkit_validate_free(ValidationReport *vr);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,65 @@
+// The validation report family: validate a whole file in one call and hand
+// out the report's JSON text.
+#include <cstring>
+#include <new>
+
+#include "c_api_internal.hpp"
+#include "errors.hpp"
+#include "json_writer.hpp"
+#include "rowkit.h"
+#include "validate.hpp"
+
+using namespace rowkit;
+
+// The report handle: the summary and its NUL-terminated JSON text.
+struct ValidationReport {
+    Report report;
+    ByteBuf json;
+};
+
+namespace {
+
+// Errors kept when the caller passes 0.
+constexpr size_t kDefaultMaxErrors = 100;
+
+}  // namespace
+
+ROWKIT_EXPORT ValidationReport *rowkit_validate(const char *path, const char *schema_json,
+                                                size_t max_errors) {
+    clearError();
+    if (path == nullptr) {
+        setError("path is null");
+        return nullptr;
+    }
+    if (schema_json == nullptr) {
+        setError("schema_json is null");
+        return nullptr;
+    }
+    const size_t limit = max_errors == 0 ? kDefaultMaxErrors : max_errors;
+    Result<Report> report = validateJson(path, std::string_view(schema_json, std::strlen(schema_json)), limit);
+    if (!report.ok()) {
+        setError("validate failed: ", report.error());
+        return nullptr;
+    }
+    ByteBuf json;
+    if (!writeReportJson(json, *report).ok() || !json.push('\0')) {
+        setError("out of memory rendering report");
+        return nullptr;
+    }
+    void *mem = allocBytes(sizeof(ValidationReport), alignof(ValidationReport) > 16 ? alignof(ValidationReport) : 16);
+    if (!mem) {
+        setError("out of memory");
+        return nullptr;
+    }
+    return new (mem) ValidationReport{std::move(*report), std::move(json)};
+}
+
+ROWKIT_EXPORT const char *rowkit_validate_json(ValidationReport *vr) {
+    return vr ? vr->json.data() : nullptr;
+}
+
+ROWKIT_EXPORT void rowkit_validate_free(ValidationReport *vr) {
+    if (!vr) return;
+    vr->~ValidationReport();
+    freeBytes(vr);
+}

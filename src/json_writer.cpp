@@ -1,0 +1,137 @@
+#include "json_writer.hpp"
+
+#include <charconv>
+
+#include "utf8.hpp"
+
+namespace rowkit {
+
+namespace {
+
+// The escape of each byte below 0x20 and of '"' and '\'; null for bytes
+// written as they are.
+struct EscapeTable {
+    char text[128][7] = {};
+    constexpr EscapeTable() {
+        constexpr char kHex[] = "0123456789abcdef";
+        for (int b = 0; b < 0x20; ++b) {
+            char *e = text[b];
+            e[0] = '\\';
+            e[1] = 'u';
+            e[2] = '0';
+            e[3] = '0';
+            e[4] = kHex[b >> 4];
+            e[5] = kHex[b & 15];
+        }
+        auto shortEscape = [this](int b, char letter) {
+            text[b][0] = '\\';
+            text[b][1] = letter;
+            text[b][2] = 0;
+        };
+        shortEscape('\b', 'b');
+        shortEscape('\f', 'f');
+        shortEscape('\n', 'n');
+        shortEscape('\r', 'r');
+        shortEscape('\t', 't');
+        shortEscape('"', '"');
+        shortEscape('\\', '\\');
+    }
+};
+constexpr EscapeTable kEscapes;
+
+bool needsEscape(unsigned char b) { return b < 0x20 || b == '"' || b == '\\'; }
+
+Status put(ByteBuf &out, std::string_view s) {
+    return appendView(out, s) ? Status() : Status(Error::OutOfMemory);
+}
+
+Status writeByteArray(ByteBuf &out, std::string_view text) {
+    // At most four bytes per value ("255,").
+    if (!out.reserveMore(text.size() * 4 + 2)) return Error::OutOfMemory;
+    ROWKIT_TRY(put(out, "["));
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i) ROWKIT_TRY(put(out, ","));
+        ROWKIT_TRY(writeJsonUnsigned(out, static_cast<unsigned char>(text[i])));
+    }
+    return put(out, "]");
+}
+
+}  // namespace
+
+Status writeJsonString(ByteBuf &out, std::string_view text) {
+    ROWKIT_TRY(put(out, "\""));
+    size_t run = 0;  // start of the bytes not yet written
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (!needsEscape(b)) continue;
+        ROWKIT_TRY(put(out, text.substr(run, i - run)));
+        ROWKIT_TRY(put(out, kEscapes.text[b]));
+        run = i + 1;
+    }
+    ROWKIT_TRY(put(out, text.substr(run)));
+    return put(out, "\"");
+}
+
+Status writeJsonText(ByteBuf &out, std::string_view text) {
+    if (!isValidUtf8(text)) return writeByteArray(out, text);
+    return writeJsonString(out, text);
+}
+
+Status writeJsonUnsigned(ByteBuf &out, uint64_t value) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return put(out, std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
+}
+
+Status writeErrorObject(ByteBuf &out, const RowError &error) {
+    ROWKIT_TRY(put(out, "{\"row\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, error.row));
+    ROWKIT_TRY(put(out, ",\"column\":"));
+    if (error.column)
+        ROWKIT_TRY(writeJsonUnsigned(out, *error.column));
+    else
+        ROWKIT_TRY(put(out, "null"));
+    ROWKIT_TRY(put(out, ",\"column_name\":"));
+    ROWKIT_TRY(writeJsonText(out, error.column_name));
+    ROWKIT_TRY(put(out, ",\"rule\":"));
+    ROWKIT_TRY(writeJsonString(out, errorKindName(error.kind)));
+    ROWKIT_TRY(put(out, ",\"value\":"));
+    ROWKIT_TRY(writeJsonText(out, error.value));
+    return put(out, "}");
+}
+
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors) {
+    ROWKIT_TRY(put(out, "["));
+    for (size_t i = 0; i < errors.size(); ++i) {
+        if (i) ROWKIT_TRY(put(out, ","));
+        ROWKIT_TRY(writeErrorObject(out, errors[i]));
+    }
+    return put(out, "]");
+}
+
+Status writeReportJson(ByteBuf &out, const Report &report) {
+    ROWKIT_TRY(put(out, "{\"rows_total\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_total));
+    ROWKIT_TRY(put(out, ",\"rows_valid\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_valid));
+    ROWKIT_TRY(put(out, ",\"rows_invalid\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_invalid));
+    ROWKIT_TRY(put(out, ",\"errors_total\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.errors_total));
+    ROWKIT_TRY(put(out, report.truncated ? ",\"truncated\":true" : ",\"truncated\":false"));
+    ROWKIT_TRY(put(out, ",\"counts\":{"));
+    bool first = true;
+    for (size_t k = 0; k < kErrorKindCount; ++k) {
+        if (report.counts[k] == 0) continue;
+        if (!first) ROWKIT_TRY(put(out, ","));
+        first = false;
+        ROWKIT_TRY(writeJsonString(out, errorKindName(static_cast<ErrorKind>(k))));
+        ROWKIT_TRY(put(out, ":"));
+        ROWKIT_TRY(writeJsonUnsigned(out, report.counts[k]));
+    }
+    ROWKIT_TRY(put(out, "},\"errors\":"));
+    ROWKIT_TRY(writeRowErrorsJson(out, std::span<const RowError>(report.errors.data(), report.errors.size())));
+    return put(out, "}");
+}
+
+}  // namespace rowkit

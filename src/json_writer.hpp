@@ -1,0 +1,40 @@
+// Writing JSON text. Every JSON text the library produces goes through the
+// one string rule here, so all outputs escape alike:
+//
+//  - text that is valid UTF-8 is a JSON string: '"' and '\' get a backslash;
+//    backspace, form feed, LF, CR and tab are \b \f \n \r \t; every other
+//    byte below 0x20 is \u00XX with lower-case hex digits; all other bytes
+//    (non-ASCII, DEL, '/') are written as they are;
+//  - text that is not valid UTF-8 is an array of its byte values in decimal,
+//    e.g. the bytes FF 41 as [255,65].
+//
+// Writers append to a ByteBuf and fail only with OutOfMemory; on failure the
+// buffer holds a partial text that the caller discards.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "alloc.hpp"
+#include "errors.hpp"
+#include "validate.hpp"
+
+namespace rowkit {
+
+// A text by the rule above: a JSON string or a byte array.
+Status writeJsonText(ByteBuf &out, std::string_view text);
+// Always a JSON string; the caller knows `text` is valid UTF-8.
+Status writeJsonString(ByteBuf &out, std::string_view text);
+Status writeJsonUnsigned(ByteBuf &out, uint64_t value);
+
+// {"row":R,"column":C or null,"column_name":"...","rule":"...","value":"..."}
+Status writeErrorObject(ByteBuf &out, const RowError &error);
+// [object,object,...], [] when empty.
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors);
+// {"rows_total":..,"rows_valid":..,"rows_invalid":..,"errors_total":..,
+//  "truncated":..,"counts":{kind:n,...},"errors":[...]} without whitespace;
+// counts lists only non-zero kinds, in kind order.
+Status writeReportJson(ByteBuf &out, const Report &report);
+
+}  // namespace rowkit

@@ -1,0 +1,260 @@
+#include "validate.hpp"
+
+#include <cmath>
+#include <cstring>
+
+#include "numeric.hpp"
+#include "utf8.hpp"
+
+namespace rowkit {
+
+namespace {
+
+constexpr std::string_view kErrorKindNames[kErrorKindCount] = {
+    "too_few_fields", "too_many_fields", "missing_required", "bad_type", "below_min",
+    "above_max",      "too_short",       "too_long",         "not_in_set"};
+
+bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::string_view trimSpaceTab(std::string_view v) {
+    size_t b = 0, e = v.size();
+    while (b < e && isSpaceOrTab(v[b])) ++b;
+    while (e > b && isSpaceOrTab(v[e - 1])) --e;
+    return v.substr(b, e - b);
+}
+
+// Two ASCII digits at t[at], or -1.
+int twoDigits(std::string_view t, size_t at) {
+    if (!isDigit(t[at]) || !isDigit(t[at + 1])) return -1;
+    return (t[at] - '0') * 10 + (t[at + 1] - '0');
+}
+
+bool isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+// Lower-case ASCII equality of `t` with the lower-case word `w`.
+bool equalsIgnoringCase(std::string_view t, std::string_view w) {
+    if (t.size() != w.size()) return false;
+    for (size_t i = 0; i < t.size(); ++i) {
+        char c = t[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != w[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- text predicates -------------------------------------------------------
+
+bool isBlank(std::string_view v) {
+    for (char c : v)
+        if (!isBlankByte(c)) return false;
+    return true;
+}
+
+bool isInteger(std::string_view v) {
+    std::string_view t = trimSpaceTab(v);
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+    if (t.empty()) return false;
+    for (char c : t)
+        if (!isDigit(c)) return false;
+    return true;
+}
+
+std::optional<double> numeric(std::string_view v) {
+    std::optional<double> d = parseNumeric(trimSpaceTab(v));
+    if (d && !std::isfinite(*d)) return std::nullopt;
+    return d;
+}
+
+bool isBoolean(std::string_view v) {
+    std::string_view t = trimSpaceTab(v);
+    return equalsIgnoringCase(t, "true") || equalsIgnoringCase(t, "false");
+}
+
+bool isDatetime(std::string_view v) {
+    static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const std::string_view t = trimSpaceTab(v);
+    if (t.size() < 10 || t[4] != '-' || t[7] != '-') return false;
+    const int hi = twoDigits(t, 0), lo = twoDigits(t, 2);
+    const int month = twoDigits(t, 5), day = twoDigits(t, 8);
+    if (hi < 0 || lo < 0 || month < 0 || day < 0) return false;
+    const int year = hi * 100 + lo;
+    if (year == 0 || month < 1 || month > 12 || day < 1) return false;
+    const int days = month == 2 && isLeapYear(year) ? 29 : kDaysInMonth[month - 1];
+    if (day > days) return false;
+    if (t.size() == 10) return true;
+
+    // Time: 'T' or a space, then HH:MM.
+    if ((t[10] != 'T' && t[10] != ' ') || t.size() < 16 || t[13] != ':') return false;
+    const int hour = twoDigits(t, 11), minute = twoDigits(t, 14);
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return false;
+    size_t pos = 16;
+
+    // Optional seconds, then an optional fraction after them.
+    if (t.size() - pos >= 3 && t[pos] == ':' && isDigit(t[pos + 1]) && isDigit(t[pos + 2])) {
+        if (twoDigits(t, pos + 1) > 60) return false;
+        pos += 3;
+        if (t.size() - pos >= 2 && t[pos] == '.') {
+            ++pos;
+            if (!isDigit(t[pos])) return false;
+            while (pos < t.size() && isDigit(t[pos])) ++pos;
+        }
+    }
+
+    // Zone, by what is left.
+    switch (t.size() - pos) {
+        case 0: return true;
+        case 1: return t[pos] == 'Z' || t[pos] == 'z';
+        case 6: {
+            if ((t[pos] != '+' && t[pos] != '-') || t[pos + 3] != ':') return false;
+            const int zh = twoDigits(t, pos + 1), zm = twoDigits(t, pos + 4);
+            return zh >= 0 && zh <= 23 && zm >= 0 && zm <= 59;
+        }
+        default: return false;
+    }
+}
+
+bool matchesType(ColumnType type, std::string_view v, std::optional<double> *number) {
+    switch (type) {
+        case ColumnType::any:
+        case ColumnType::string: return true;
+        case ColumnType::integer: return isInteger(v);
+        case ColumnType::floating: {
+            std::optional<double> d = numeric(v);
+            if (number) *number = d;
+            return d.has_value();
+        }
+        case ColumnType::boolean: return isBoolean(v);
+        case ColumnType::datetime: return isDatetime(v);
+    }
+    return false;
+}
+
+size_t textLength(std::string_view v) {
+    std::optional<size_t> n = utf8CodePoints(v);
+    return n ? *n : v.size();
+}
+
+std::string_view errorKindName(ErrorKind kind) { return kErrorKindNames[static_cast<size_t>(kind)]; }
+
+// ---- validator -------------------------------------------------------------
+
+Result<Validator> Validator::withSchema(Query query, std::string_view schema_json) {
+    Result<Schema> schema = parseSchema(query.header(), schema_json);
+    if (!schema.ok()) return schema.error();
+    Validator v;
+    v.query_ = std::move(query);
+    v.schema_ = std::move(*schema);
+    return v;
+}
+
+Result<Validator> Validator::openJson(const char *path, std::string_view schema_json) {
+    Result<Query> q = Query::open(path, QueryOptions());
+    if (!q.ok()) return q.error();
+    return withSchema(std::move(*q), schema_json);
+}
+
+Result<Validator> Validator::fromBytesJson(std::string_view bytes, Format format,
+                                           std::string_view schema_json) {
+    Result<Query> q = Query::fromBytes(bytes, format);
+    if (!q.ok()) return q.error();
+    return withSchema(std::move(*q), schema_json);
+}
+
+Status Validator::check(Row row, ErrorSink &sink) const {
+    if (row.size() != schema_.n_columns) {
+        ROWKIT_TRY(sink.add(std::nullopt, std::string_view(), std::string_view(),
+                            row.size() < schema_.n_columns ? ErrorKind::too_few_fields
+                                                           : ErrorKind::too_many_fields));
+    }
+    for (const Rule &rule : schema_.rules()) {
+        if (rule.column >= row.size()) continue;
+        const std::string_view field = row[rule.column];
+        auto add = [&](ErrorKind kind) { return sink.add(rule.column, rule.name, field, kind); };
+        if (isBlank(field)) {
+            if (rule.required) ROWKIT_TRY(add(ErrorKind::missing_required));
+            continue;
+        }
+        std::optional<double> number;
+        if (!matchesType(rule.type, field, &number)) {
+            ROWKIT_TRY(add(ErrorKind::bad_type));
+            continue;
+        }
+        if (rule.min || rule.max) {
+            if (rule.type != ColumnType::floating) number = numeric(field);
+            if (!number) {
+                ROWKIT_TRY(add(ErrorKind::bad_type));
+            } else {
+                if (rule.min && *number < *rule.min) ROWKIT_TRY(add(ErrorKind::below_min));
+                if (rule.max && *number > *rule.max) ROWKIT_TRY(add(ErrorKind::above_max));
+            }
+        }
+        if (rule.min_len || rule.max_len) {
+            const size_t len = textLength(field);
+            if (rule.min_len && len < *rule.min_len) ROWKIT_TRY(add(ErrorKind::too_short));
+            if (rule.max_len && len > *rule.max_len) ROWKIT_TRY(add(ErrorKind::too_long));
+        }
+        if (!rule.one_of.empty() && !rule.allows(field)) ROWKIT_TRY(add(ErrorKind::not_in_set));
+    }
+    return Status();
+}
+
+Result<std::optional<ValidatedRow>> Validator::nextWithSink(size_t limit, uint64_t *counts) {
+    RowResult r = query_.next();
+    if (!r.ok()) return r.error();
+    if (!r->has_value()) return std::optional<ValidatedRow>();
+    const Row row = **r;
+    ++row_number_;
+    errors_.clear();
+    ErrorSink sink{errors_, row_number_, counts, limit, false};
+    ROWKIT_TRY(check(row, sink));
+    if (sink.failed)
+        ++rows_invalid_;
+    else
+        ++rows_valid_;
+    ValidatedRow out;
+    out.number = row_number_;
+    out.row = row;
+    out.errors = std::span<const RowError>(errors_.data(), errors_.size());
+    return std::optional<ValidatedRow>(out);
+}
+
+Result<Report> Validator::report(size_t limit) {
+    if (row_number_ != 0) return Error::ValidatorAlreadyStarted;
+    return reportFromValidator(*this, limit);
+}
+
+// ---- report ----------------------------------------------------------------
+
+Result<Report> reportFromValidator(Validator &validator, size_t limit) {
+    Report report;
+    for (;;) {
+        Result<std::optional<ValidatedRow>> r =
+            validator.nextWithSink(limit - report.errors.size(), report.counts);
+        if (!r.ok()) return r.error();
+        if (!r->has_value()) break;
+        for (const RowError &e : (*r)->errors) {
+            RowError copy = e;
+            if (!report.strings.dup(e.column_name, &copy.column_name) ||
+                !report.strings.dup(e.value, &copy.value) || !report.errors.push(copy))
+                return Error::OutOfMemory;
+        }
+    }
+    for (uint64_t c : report.counts) report.errors_total += c;
+    report.truncated = report.errors_total > report.errors.size();
+    report.rows_total = validator.rowNumber();
+    report.rows_valid = validator.rowsValid();
+    report.rows_invalid = validator.rowsInvalid();
+    return report;
+}
+
+Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit) {
+    Result<Validator> v = Validator::openJson(path, schema_json);
+    if (!v.ok()) return v.error();
+    return v->report(limit);
+}
+
+}  // namespace rowkit
