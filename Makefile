@@ -31,7 +31,7 @@ test-scalar:
 test-asan:
 	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DROWKIT_SANITIZE=address,undefined
 	$(CMAKE) --build build-asan -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 $(CTEST)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 $(CTEST)
 
 # Only the suites that start threads run under ThreadSanitizer.
 test-tsan:
