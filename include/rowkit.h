@@ -103,7 +103,7 @@ const char *rowkit_last_error(void);
  *    included, unchanged). An object or array in a column the row carries
  *    fails that row with NestedValueNotSupported.
  *  - A record that is not an object (a blank line, bad escapes, an object
- *    cut off by the end of the file, nesting deeper than 128 levels, 4096
+ *    cut off by the end of the file, nesting deeper than 64 levels, 4096
  *    or more of the bytes {}[]":, in one record, strings included) fails
  *    its own rowkit_next with InvalidJson; the next
  *    call goes on after it. A first record that is not an object fails

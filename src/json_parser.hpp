@@ -31,7 +31,7 @@ namespace rowkit::json {
 
 // Deepest nesting of objects and arrays inside a record; deeper input is
 // InvalidJson.
-inline constexpr size_t kMaxDepth = 128;
+inline constexpr size_t kMaxDepth = 64;
 
 struct JsonField;
 

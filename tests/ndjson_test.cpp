@@ -66,6 +66,20 @@ NdjsonScannerOptions chunked(size_t chunk) {
     return o;
 }
 
+// The small stack the nesting tests run on. Sanitizer builds make every
+// frame several times larger, so they get more room.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kSmallStack = 1024 * 1024;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr size_t kSmallStack = 1024 * 1024;
+#else
+constexpr size_t kSmallStack = 256 * 1024;
+#endif
+#else
+constexpr size_t kSmallStack = 256 * 1024;
+#endif
+
 void runOnStack(size_t bytes, std::function<void()> fn) {
     pthread_attr_t attr;
     ASSERT_EQ(pthread_attr_init(&attr), 0);
@@ -404,7 +418,7 @@ TEST(NdjsonScanner, AllocationFailures) {
 }
 
 TEST(NdjsonScanner, DeepNestingNeverExhaustsASmallStack) {
-    runOnStack(256 * 1024, [] {
+    runOnStack(kSmallStack, [] {
         const size_t deep = 10000;
         std::string brackets = std::string(deep, '[') + std::string(deep, ']');
         std::string objects;
