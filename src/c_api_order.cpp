@@ -48,7 +48,7 @@ ROWKIT_EXPORT int rowkit_order_by_next(OrderByCtx *octx, const char *const **out
     }
     if (octx->index >= octx->result.size()) return 0;
     // Advance first: a row whose copy fails is skipped, not retried.
-    Row row = octx->result[octx->index++].row();
+    Row row = octx->result[octx->index++];
     FieldBuffers::CopyResult c = octx->fields.copyRow(row);
     if (c != FieldBuffers::CopyResult::ok) {
         setCopyRowError(c);

@@ -9,7 +9,6 @@
 #include "alloc.hpp"
 #include "errors.hpp"
 #include "query.hpp"
-#include "topk.hpp"
 
 namespace rowkit {
 
@@ -23,16 +22,23 @@ Ordering compareField(std::string_view a, std::string_view b);
 // One copied row with its sort key: the text of the ordering column (empty
 // when the row has none) and that text's number, parsed once.
 struct OrderItem {
-    OwnedRow row;
-    std::string_view key;  // points into `row`, or is empty
-    std::optional<double> number;
+    Row row;               // fields and bytes in the arena
+    std::string_view key;  // points into the row's bytes, or is empty
+    double number = 0.0;   // the key's value when `numeric`
+    bool numeric = false;
 };
 
+// The sorted rows. Every row is copied into one arena (its field views, then
+// its bytes), so that holding a whole file costs a few large blocks rather
+// than an allocation per row, and the items sort as plain values.
 struct OrderedRows {
+    static constexpr size_t kFirstBlock = 1 << 16;  // the arena doubles from here
+
+    Arena arena{kFirstBlock};
     Vec<OrderItem> items;
 
     size_t size() const { return items.size(); }
-    const OwnedRow &operator[](size_t i) const { return items[i].row; }
+    Row operator[](size_t i) const { return items[i].row; }
 };
 
 // Drains the query (predicates, negation, limit and projection apply;

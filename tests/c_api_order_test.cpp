@@ -196,13 +196,15 @@ TEST(CApiOrderBy, FailuresAndMessages) {
     rowkit_close(ctx);
 
     // Every allocation failure gives a documented message and leaks nothing;
-    // the rows are enough for the sort to want a merge buffer, whose failure
-    // is not an error (the sort then works in place).
-    std::string csv = "id,k\n";
-    for (int i = 0; i < 40; ++i) csv += std::to_string(i) + "," + std::to_string((i * 7) % 11) + "\n";
+    // the rows are enough for several blocks of row copies and for the sort
+    // to want a merge buffer, whose failure is not an error (the sort then
+    // works in place).
+    std::string csv = "id,k,pad\n";
+    for (int i = 0; i < 3000; ++i)
+        csv += std::to_string(i) + "," + std::to_string((i * 7) % 11) + "," + std::string(40, 'p') + "\n";
     path = dir.write("s.csv", csv);
     const Rows want = ordered(path, 1, 1);
-    ASSERT_EQ(want.size(), 40u);
+    ASSERT_EQ(want.size(), 3000u);
     bool succeeded = false;
     for (uint64_t nth = 1; nth < 200 && !succeeded; ++nth) {
         ctx = rowkit_open(path.c_str(), nullptr);
@@ -247,7 +249,7 @@ TEST(CApiOrderBy, FailuresAndMessages) {
         }
         rowkit::alloc_hook::reset();
         rowkit_order_by_close(oc);
-        EXPECT_EQ(ok + failed, 40);
+        EXPECT_EQ(ok + failed, 3000);
         if (failed == 0) break;
     }
     for (const std::string &m : messages)
