@@ -116,6 +116,7 @@ TEST(Schema, TypeNamesAndBounds) {
 }
 
 TEST(Schema, WrongShapesAndKindsAreBadSchema) {
+    const std::string deep(300, '[');
     for (const char *bad : {
              "", "nope", "[]", "1", "\"id\"", "null", "{\"id\":1}", "{\"id\":[]}", "{\"id\":null}",
              R"({"id":{"type":1}})", R"({"id":{"required":"yes"}})", R"({"id":{"required":1}})",
@@ -128,7 +129,7 @@ TEST(Schema, WrongShapesAndKindsAreBadSchema) {
              R"({"id":{"Type":"string"}})", R"({"id":{"required":true,"required":false}})",
              R"({"id":{},"id":{}})", R"({"id":{"min":1e999}})",
              R"({"id":{"min":1000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000}})",
-             "{\"id\":{}} x", std::string(300, '[').c_str()})
+             "{\"id\":{}} x", deep.c_str()})
         EXPECT_EQ(errorOf(bad), Error::BadSchema) << bad;
 }
 
