@@ -367,12 +367,18 @@ bool tryFastRow(std::string_view line, std::span<const std::string_view> header,
         while (p < n && (s[p] == ',' || isSpace(s[p]))) ++p;
         if (p >= n || s[p] != '"') return false;
         ++p;
-        size_t k = p + bytes::findEither(s + p, n - p, '"', '\\');
-        if (k >= n || s[k] != '"') return false;
-        const std::string_view &key = header[j];
-        if (k - p != key.size() || (!key.empty() && std::memcmp(s + p, key.data(), key.size()) != 0))
-            return false;
-        p = k + 1;
+        // The key must be the header name followed by its closing quote. A
+        // name holding a quote or backslash can never match a key without
+        // escapes, so meeting one fails too.
+        const std::string_view key = header[j];
+        if (key.size() >= n - p) return false;
+        for (size_t i = 0; i < key.size(); ++i) {
+            char c = s[p + i];
+            if (c != key[i] || c == '"' || c == '\\') return false;
+        }
+        p += key.size();
+        if (s[p] != '"') return false;
+        ++p;
         while (p < n && isSpace(s[p])) ++p;
         if (p >= n || s[p] != ':') return false;
         ++p;
@@ -380,7 +386,7 @@ bool tryFastRow(std::string_view line, std::span<const std::string_view> header,
         if (p >= n) return false;
         if (s[p] == '"') {
             ++p;
-            k = p + bytes::findEither(s + p, n - p, '"', '\\');
+            size_t k = p + bytes::findEither(s + p, n - p, '"', '\\');
             if (k >= n || s[k] != '"') return false;
             out[j] = std::string_view(s + p, k - p);
             p = k + 1;
