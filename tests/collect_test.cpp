@@ -116,4 +116,16 @@ TEST(Collect, AllocationFailuresLeaveNothingBehind) {
         EXPECT_EQ(dataOf(c), "a");
         EXPECT_EQ(c.offsets.back(), 1u);
     }
+
+    // A large column grows in larger steps; when such a block cannot be had,
+    // it still grows the ordinary way.
+    ColumnBuf big = columnWith({std::string(size_t{1} << 20, 'b')});
+    while (big.data.size() < big.data.capacity()) ASSERT_TRUE(big.appendValue("b").ok());
+    const size_t full = big.data.size();
+    alloc_hook::failAt(1);
+    EXPECT_TRUE(big.appendValue("c").ok());
+    alloc_hook::reset();
+    EXPECT_EQ(big.data.size(), full + 1);
+    EXPECT_LT(big.data.capacity(), 3 * full);
+    EXPECT_EQ(big.offsets.back(), full + 1);
 }
