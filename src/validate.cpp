@@ -18,7 +18,9 @@ bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
 bool isBlankByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string_view trimSpaceTab(std::string_view v) {
+inline std::string_view trimSpaceTab(std::string_view v) {
+    // Most fields have nothing to trim.
+    if (v.empty() || (!isSpaceOrTab(v.front()) && !isSpaceOrTab(v.back()))) return v;
     size_t b = 0, e = v.size();
     while (b < e && isSpaceOrTab(v[b])) ++b;
     while (e > b && isSpaceOrTab(v[e - 1])) --e;
@@ -44,6 +46,36 @@ bool equalsIgnoringCase(std::string_view t, std::string_view w) {
     return true;
 }
 
+// Up to this many digits an integer fits a uint64_t, and its conversion to
+// binary64 rounds exactly as parseNumeric does.
+constexpr size_t kExactIntegerDigits = 18;
+
+// isInteger in one pass that also gives the value when `value` is set: the
+// digits accumulated when they are few, else numeric() (which refuses
+// integers beyond binary64).
+inline bool scanInteger(std::string_view v, std::optional<double> *value) {
+    const std::string_view t = trimSpaceTab(v);
+    size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) i = 1;
+    if (i == t.size()) return false;
+    uint64_t acc = 0;
+    for (size_t k = i; k < t.size(); ++k) {
+        const unsigned d = static_cast<unsigned char>(t[k] - '0');
+        if (d > 9) return false;
+        acc = acc * 10 + d;  // wraps past kExactIntegerDigits; then unused
+    }
+    if (value) {
+        if (t.size() - i <= kExactIntegerDigits) {
+            const double magnitude = static_cast<double>(acc);
+            *value = negative ? -magnitude : magnitude;
+        } else {
+            *value = numeric(t);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 // ---- text predicates -------------------------------------------------------
@@ -54,14 +86,7 @@ bool isBlank(std::string_view v) {
     return true;
 }
 
-bool isInteger(std::string_view v) {
-    std::string_view t = trimSpaceTab(v);
-    if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
-    if (t.empty()) return false;
-    for (char c : t)
-        if (!isDigit(c)) return false;
-    return true;
-}
+bool isInteger(std::string_view v) { return scanInteger(v, nullptr); }
 
 std::optional<double> numeric(std::string_view v) {
     std::optional<double> d = parseNumeric(trimSpaceTab(v));
@@ -121,7 +146,7 @@ bool matchesType(ColumnType type, std::string_view v, std::optional<double> *num
     switch (type) {
         case ColumnType::any:
         case ColumnType::string: return true;
-        case ColumnType::integer: return isInteger(v);
+        case ColumnType::integer: return scanInteger(v, number);
         case ColumnType::floating: {
             std::optional<double> d = numeric(v);
             if (number) *number = d;
@@ -178,13 +203,15 @@ Status Validator::check(Row row, ErrorSink &sink) const {
             if (rule.required) ROWKIT_TRY(add(ErrorKind::missing_required));
             continue;
         }
+        // Integer and float columns get their number from the type check.
+        const bool bounded = rule.min || rule.max;
         std::optional<double> number;
-        if (!matchesType(rule.type, field, &number)) {
+        if (!matchesType(rule.type, field, bounded ? &number : nullptr)) {
             ROWKIT_TRY(add(ErrorKind::bad_type));
             continue;
         }
-        if (rule.min || rule.max) {
-            if (rule.type != ColumnType::floating) number = numeric(field);
+        if (bounded) {
+            if (rule.type != ColumnType::floating && rule.type != ColumnType::integer) number = numeric(field);
             if (!number) {
                 ROWKIT_TRY(add(ErrorKind::bad_type));
             } else {

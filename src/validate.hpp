@@ -33,8 +33,9 @@ bool isBoolean(std::string_view v);
 // date, 'T' or a space, HH:MM, optional :SS (00-60) with an optional
 // fraction of one or more digits, and an optional zone: Z, z or ±HH:MM.
 bool isDatetime(std::string_view v);
-// Whether `v` has the column type; for `floating` the parsed number is
-// stored in *number when it is not null.
+// Whether `v` has the column type. When `number` is not null, integer and
+// float columns store there what numeric(v) gives (integer texts too long
+// for binary64 give nothing).
 bool matchesType(ColumnType type, std::string_view v, std::optional<double> *number = nullptr);
 // Code points when `v` is valid UTF-8, else bytes.
 size_t textLength(std::string_view v);

@@ -75,6 +75,20 @@ TEST(ValidateText, NumericBooleanAndType) {
     EXPECT_TRUE(matchesType(ColumnType::any, "\xff"));
     EXPECT_TRUE(matchesType(ColumnType::string, ""));
     EXPECT_TRUE(matchesType(ColumnType::integer, "-1"));
+    // Integer columns read their number while checking the digits; it is the
+    // number numeric() reads, at every length.
+    uint64_t seed = 12345;
+    for (int i = 0; i < 5000; ++i) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        std::string digits = std::to_string(seed >> (seed % 40));
+        if (i % 3 == 0) digits += std::to_string(seed);  // 20 digits and more
+        std::string text = (i % 4 == 0 ? "-" : i % 4 == 1 ? "+" : " ") + digits + (i % 2 ? "" : "\t");
+        std::optional<double> got;
+        ASSERT_TRUE(matchesType(ColumnType::integer, text, &got)) << text;
+        EXPECT_EQ(got, numeric(text)) << text;
+    }
+    EXPECT_TRUE(matchesType(ColumnType::integer, "1" + std::string(400, '0'), &n));
+    EXPECT_FALSE(n.has_value());
     EXPECT_FALSE(matchesType(ColumnType::integer, "1.5"));
     EXPECT_TRUE(matchesType(ColumnType::boolean, "TRUE"));
     EXPECT_TRUE(matchesType(ColumnType::datetime, "2024-01-01"));
