@@ -300,17 +300,6 @@ TEST(CApiNdjson, MessagesAndRecovery) {
     EXPECT_EQ(rowkit_next(ctx, &f, &n), 0);
     rowkit_close(ctx);
 
-    // A count over the same file: the fast path counts lines, the slow path
-    // meets the bad records.
-    ctx = rowkit_open(path.c_str(), nullptr);
-    EXPECT_EQ(rowkit_count(ctx), 5);
-    rowkit_close(ctx);
-    COptions o = defaultOptions();
-    o.limit = 100;
-    ctx = rowkit_open(path.c_str(), &o);
-    EXPECT_EQ(rowkit_count(ctx), -1);
-    EXPECT_EQ(lastError(), "count failed: InvalidJson");
-    rowkit_close(ctx);
 }
 
 TEST(CApiNdjson, AllocationFailures) {
@@ -378,8 +367,13 @@ TEST(CApiNdjson, AllocationFailures) {
 TEST(CApiNdjson, SteadyStateRowsAllocateNothing) {
     TempDir dir;
     std::string lines;
+    // Flat records in header order (the fast path) and records with escapes
+    // and keys out of order (the full parse, into its reused arena).
     for (int i = 0; i < 40000; ++i)
-        lines += R"({"id":)" + std::to_string(i) + R"(,"name":"n)" + std::to_string(i % 97) + R"(","ok":true,"x":null})" + "\n";
+        lines += i % 3 == 0 ? R"({"id":)" + std::to_string(i) + R"(,"name":"n)" + std::to_string(i % 97) +
+                                  R"(","ok":true,"x":null})" + "\n"
+                            : R"({"ok":false,"name":"e\t\u00e9)" + std::to_string(i % 97) + R"(","id":)" +
+                                  std::to_string(i) + "}\n";
     for (const std::string &path : {dir.write("s.ndjson", lines), dir.write("s.json", "[" + lines + "]")}) {
         Ctx *ctx = rowkit_open(path.c_str(), nullptr);
         ASSERT_NE(ctx, nullptr);

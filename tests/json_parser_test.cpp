@@ -4,13 +4,13 @@
 #include "json_parser.hpp"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/small_stack.hpp"
 
 using namespace rowkit;
 using namespace rowkit::json;
@@ -64,33 +64,6 @@ std::string fast(std::string_view line, std::vector<std::string_view> header, si
     return s;
 }
 
-// The small stack the nesting tests run on. Sanitizer builds make every
-// frame several times larger, so they get more room.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr size_t kSmallStack = 1024 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr size_t kSmallStack = 1024 * 1024;
-#else
-constexpr size_t kSmallStack = 256 * 1024;
-#endif
-#else
-constexpr size_t kSmallStack = 256 * 1024;
-#endif
-
-void runOnStack(size_t bytes, std::function<void()> fn) {
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
-    pthread_t t;
-    auto body = [](void *arg) -> void * {
-        (*static_cast<std::function<void()> *>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&t, &attr, body, &fn), 0);
-    pthread_join(t, nullptr);
-    pthread_attr_destroy(&attr);
-}
 
 std::string repeat(std::string_view s, size_t n) {
     std::string out;
@@ -171,21 +144,6 @@ TEST(JsonParser, Errors) {
     EXPECT_EQ(parsed(R"({"a":")" + std::string(kMaxTokens - 7, ',') + "\"}"), "!TooManyTokens");
     EXPECT_EQ(parsed(R"({"a":")" + std::string(kMaxTokens - 8, ',') + "\"}"),
               "{a:'" + std::string(kMaxTokens - 8, ',') + "'}");
-}
-
-TEST(JsonParser, ReuseRefillsTheCallersStorage) {
-    Vec<JsonField> fields;
-    Arena arena;
-    std::vector<Token> table(kMaxTokens);
-    ASSERT_TRUE(parseObjectReuse(R"({"a":1,"b":"x\ty","c":[1]})", fields, arena, table.data()).ok());
-    ASSERT_EQ(fields.size(), 3u);
-    EXPECT_EQ(fields[1].value.text, "x\ty");
-    arena.reset();
-    ASSERT_TRUE(parseObjectReuse(R"({"z":null})", fields, arena, table.data()).ok());
-    ASSERT_EQ(fields.size(), 1u);
-    EXPECT_EQ(fields[0].key, "z");
-    EXPECT_EQ(parseObjectReuse(R"({"z":)", fields, arena, table.data()).error(), Error::UnexpectedEnd);
-    EXPECT_EQ(fields.size(), 0u);
 }
 
 TEST(JsonParser, FastRowCases) {
@@ -305,7 +263,7 @@ TEST(JsonParser, FastRowAgreesWithTheFullParse) {
 }
 
 TEST(JsonParser, NestingIsBoundedAndNeverExhaustsASmallStack) {
-    runOnStack(kSmallStack, [] {
+    ASSERT_TRUE(rowkit_test::runOnStack(rowkit_test::kSmallStack, [] {
         const size_t deep = 10000;
         // Far past the token table: refused before any nesting is parsed.
         EXPECT_EQ(parsed(repeat(R"({"a":)", deep) + "1" + std::string(deep, '}')), "!TooManyTokens");
@@ -325,7 +283,7 @@ TEST(JsonParser, NestingIsBoundedAndNeverExhaustsASmallStack) {
         EXPECT_EQ(findMatchingClose(brackets, 1), std::optional<size_t>(2 * deep - 2));
         EXPECT_EQ(findMatchingClose(std::string(deep, '{'), 0), std::nullopt);
         EXPECT_EQ(findMatchingClose(R"({"}":"\"}"})", 0), std::optional<size_t>(10));
-    });
+    }));
 }
 
 TEST(JsonParser, AllocationFailuresLeakNothing) {

@@ -4,15 +4,14 @@
 #include "ndjson.hpp"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "file_io.hpp"
+#include "support/small_stack.hpp"
 #include "support/test_files.hpp"
 
 using namespace rowkit;
@@ -66,33 +65,6 @@ NdjsonScannerOptions chunked(size_t chunk) {
     return o;
 }
 
-// The small stack the nesting tests run on. Sanitizer builds make every
-// frame several times larger, so they get more room.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr size_t kSmallStack = 1024 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr size_t kSmallStack = 1024 * 1024;
-#else
-constexpr size_t kSmallStack = 256 * 1024;
-#endif
-#else
-constexpr size_t kSmallStack = 256 * 1024;
-#endif
-
-void runOnStack(size_t bytes, std::function<void()> fn) {
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, bytes), 0);
-    pthread_t t;
-    auto body = [](void *arg) -> void * {
-        (*static_cast<std::function<void()> *>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&t, &attr, body, &fn), 0);
-    pthread_join(t, nullptr);
-    pthread_attr_destroy(&attr);
-}
 
 // A table of rows in both JSON forms, with values that exercise rendering,
 // escapes, key order, missing and extra keys, and records of many lengths.
@@ -345,33 +317,6 @@ TEST(NdjsonScanner, CountRemaining) {
     EXPECT_EQ(count("{\"a\":1}\n{\"a\":3}\n", 0, limited), "2");
 }
 
-TEST(NdjsonScanner, RowsAllocateNothingInSteadyState) {
-    std::string text;
-    for (int i = 0; i < 2000; ++i) {
-        text += "{\"id\":" + std::to_string(i) + ",\"s\":\"plain\",\"n\":null}\n";
-        text += "{\"s\":\"esc\\t" + std::to_string(i) + "\",\"id\":" + std::to_string(i) + "}\n";
-    }
-    std::string array = "[" + text + "]";
-    for (size_t i = 0; i < array.size(); ++i)
-        if (array[i] == '\n' && i + 2 < array.size()) array[i] = ',';
-    for (const std::string *input : {&text, &array}) {
-        auto s = NdjsonScanner::fromBytesWithOptions(*input, chunked(4096));
-        ASSERT_TRUE(s.ok());
-        // Warm up past several chunk boundaries, where records are assembled.
-        for (int i = 0; i < 2000; ++i) ASSERT_TRUE(s->next().ok());
-        alloc_hook::reset();
-        size_t rows = 2000;
-        for (;;) {
-            RowResult r = s->next();
-            ASSERT_TRUE(r.ok());
-            if (!r->has_value()) break;
-            ++rows;
-        }
-        EXPECT_EQ(rows, 4000u);
-        EXPECT_EQ(alloc_hook::count(), 0u);
-    }
-}
-
 TEST(NdjsonScanner, AllocationFailures) {
     Table t = makeTable(12);
     for (const std::string &text : {t.lines, t.array}) {
@@ -418,7 +363,7 @@ TEST(NdjsonScanner, AllocationFailures) {
 }
 
 TEST(NdjsonScanner, DeepNestingNeverExhaustsASmallStack) {
-    runOnStack(kSmallStack, [] {
+    ASSERT_TRUE(rowkit_test::runOnStack(rowkit_test::kSmallStack, [] {
         const size_t deep = 10000;
         std::string brackets = std::string(deep, '[') + std::string(deep, ']');
         std::string objects;
@@ -436,5 +381,5 @@ TEST(NdjsonScanner, DeepNestingNeverExhaustsASmallStack) {
         for (int i = 0; i < 500; ++i) deep_value += "{\"a\":";
         deep_value += "1" + std::string(500, '}');
         EXPECT_EQ(scanSteps("{\"a\":1}\n{\"b\":" + deep_value + ",\"a\":2}\n"), (Steps{"1", "!InvalidJson"}));
-    });
+    }));
 }
