@@ -115,13 +115,6 @@ TEST(CApiTopk, BestRowsWithTheirKeys) {
     // Exhausted is repeatable; NULL outputs are allowed.
     EXPECT_EQ(rowkit_topk_next(t, nullptr, nullptr, nullptr), 0);
     rowkit_topk_close(t);
-
-    ctx = rowkit_open(path.c_str(), nullptr);
-    t = rowkit_topk(ctx, 1, 1, 1);
-    EXPECT_EQ(rowkit_topk_next(t, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(rowkit_topk_next(t, nullptr, nullptr, nullptr), 0);
-    rowkit_topk_close(t);
-    rowkit_close(ctx);
 }
 
 TEST(CApiTopk, EqualKeysFollowTheHeap) {

@@ -12,7 +12,6 @@
 
 #include "alloc.hpp"
 #include "order.hpp"
-#include "topk.hpp"
 
 namespace {
 
@@ -84,35 +83,6 @@ TEST(StableSort, InconsistentComparatorsKeepEveryElement) {
             stableSort(items.data(), items.size(), [](const Item &, const Item &) { return true; }, mode);
             EXPECT_TRUE(sameItems(items, input)) << "n=" << n;
         }
-    }
-}
-
-TEST(StableSort, MoveOnlyRowsSurviveBothPaths) {
-    // Owned rows are moved, never copied or dropped; ASan checks that each
-    // block is freed exactly once.
-    std::mt19937 rng(9);
-    for (SortBuffer mode : kModes) {
-        std::vector<std::string> texts;
-        rowkit::Vec<rowkit::TopEntry> entries;
-        for (int i = 0; i < 500; ++i) {
-            texts.push_back("row" + std::to_string(i));
-            std::string_view f = texts.back();
-            auto row = rowkit::copyRow(rowkit::Row(&f, 1));
-            ASSERT_TRUE(row.ok());
-            ASSERT_TRUE(entries.push(rowkit::TopEntry{static_cast<double>(rng() % 10), std::move(*row)}));
-        }
-        stableSort(entries.data(), entries.size(),
-                   [](const rowkit::TopEntry &a, const rowkit::TopEntry &b) { return a.key < b.key; }, mode);
-        std::vector<std::string> seen;
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (i > 0) {
-                ASSERT_LE(entries[i - 1].key, entries[i].key);
-            }
-            seen.emplace_back(*entries[i].row.get(0));
-        }
-        std::sort(seen.begin(), seen.end());
-        std::sort(texts.begin(), texts.end());
-        EXPECT_EQ(seen, texts);
     }
 }
 
