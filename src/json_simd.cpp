@@ -1,5 +1,7 @@
 #include "json_simd.hpp"
 
+#include "utf8.hpp"
+
 #include <cstring>
 
 namespace rowkit::json {
@@ -118,29 +120,6 @@ bool parseHex4(const char *p, uint32_t *out) {
     return true;
 }
 
-// Writes code point cp (below 0x110000, not a surrogate) as UTF-8.
-size_t encodeUtf8(uint32_t cp, char *out) {
-    if (cp < 0x80) {
-        out[0] = static_cast<char>(cp);
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (cp >> 6));
-        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = static_cast<char>(0xE0 | (cp >> 12));
-        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    out[0] = static_cast<char>(0xF0 | (cp >> 18));
-    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 4;
-}
 
 }  // namespace
 

@@ -6,20 +6,11 @@
 
 #include "numeric.hpp"
 #include "stable_sort.hpp"
+#include "topk.hpp"
 
 namespace rowkit {
 
 namespace {
-
-Ordering compareBytes(std::string_view a, std::string_view b) {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    if (n) {
-        int c = std::memcmp(a.data(), b.data(), n);
-        if (c != 0) return c < 0 ? Ordering::less : Ordering::greater;
-    }
-    if (a.size() == b.size()) return Ordering::equal;
-    return a.size() < b.size() ? Ordering::less : Ordering::greater;
-}
 
 // compareField with both numbers already parsed.
 inline Ordering compareItems(const OrderItem &a, const OrderItem &b) {
@@ -28,7 +19,8 @@ inline Ordering compareItems(const OrderItem &a, const OrderItem &b) {
         if (a.number > b.number) return Ordering::greater;
         return Ordering::equal;
     }
-    return compareBytes(a.key, b.key);
+    const int c = compareBytes(a.key, b.key);
+    return c < 0 ? Ordering::less : c > 0 ? Ordering::greater : Ordering::equal;
 }
 
 // Copies the row into the arena: its n field views, then their bytes.
@@ -39,20 +31,10 @@ bool copyInto(Arena &arena, Row fields, Row *out) {
         return true;
     }
     size_t bytes;
-    if (!checkedMul(n, sizeof(std::string_view), &bytes)) return false;
-    for (std::string_view f : fields)
-        if (__builtin_add_overflow(bytes, f.size(), &bytes)) return false;
+    if (!packedRowSize(fields, &bytes)) return false;
     void *block = arena.alloc(bytes, alignof(std::string_view));
     if (!block) return false;
-    auto *views = static_cast<std::string_view *>(block);
-    char *text = static_cast<char *>(block) + n * sizeof(std::string_view);
-    for (size_t i = 0; i < n; ++i) {
-        const size_t len = fields[i].size();
-        if (len) std::memcpy(text, fields[i].data(), len);
-        new (views + i) std::string_view(text, len);
-        text += len;
-    }
-    *out = Row(views, n);
+    *out = packRow(block, fields);
     return true;
 }
 

@@ -29,9 +29,6 @@ Predicate Predicate::initIn(size_t column, std::span<const std::string_view> val
     return p;
 }
 
-namespace {
-
-// Unsigned byte order; a prefix is smaller than the longer text.
 int compareBytes(std::string_view a, std::string_view b) {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     if (n) {
@@ -41,6 +38,8 @@ int compareBytes(std::string_view a, std::string_view b) {
     if (a.size() == b.size()) return 0;
     return a.size() < b.size() ? -1 : 1;
 }
+
+namespace {
 
 bool sameText(std::string_view a, std::string_view b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);

@@ -37,6 +37,10 @@ struct Predicate {
     static Predicate initIn(size_t column, std::span<const std::string_view> values);
 };
 
+// Unsigned byte order, negative, zero or positive; a prefix is smaller than
+// the longer text.
+int compareBytes(std::string_view a, std::string_view b);
+
 // One predicate against one field.
 bool evalOne(std::string_view field, const Predicate &p);
 

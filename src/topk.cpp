@@ -10,16 +10,15 @@
 
 namespace rowkit {
 
-Result<OwnedRow> copyRow(Row fields) {
-    OwnedRow out;
-    const size_t n = fields.size();
-    if (n == 0) return out;
-    size_t bytes;
-    if (!checkedMul(n, sizeof(std::string_view), &bytes)) return Error::OutOfMemory;
+bool packedRowSize(Row fields, size_t *bytes) {
+    if (!checkedMul(fields.size(), sizeof(std::string_view), bytes)) return false;
     for (std::string_view f : fields)
-        if (__builtin_add_overflow(bytes, f.size(), &bytes)) return Error::OutOfMemory;
-    void *block = allocBytes(bytes, alignof(std::string_view));
-    if (!block) return Error::OutOfMemory;
+        if (__builtin_add_overflow(*bytes, f.size(), bytes)) return false;
+    return true;
+}
+
+Row packRow(void *block, Row fields) {
+    const size_t n = fields.size();
     auto *views = static_cast<std::string_view *>(block);
     char *text = static_cast<char *>(block) + n * sizeof(std::string_view);
     for (size_t i = 0; i < n; ++i) {
@@ -28,7 +27,19 @@ Result<OwnedRow> copyRow(Row fields) {
         new (views + i) std::string_view(text, len);
         text += len;
     }
-    out.fields_ = views;
+    return Row(views, n);
+}
+
+Result<OwnedRow> copyRow(Row fields) {
+    OwnedRow out;
+    const size_t n = fields.size();
+    if (n == 0) return out;
+    size_t bytes;
+    if (!packedRowSize(fields, &bytes)) return Error::OutOfMemory;
+    void *block = allocBytes(bytes, alignof(std::string_view));
+    if (!block) return Error::OutOfMemory;
+    packRow(block, fields);
+    out.fields_ = static_cast<std::string_view *>(block);
     out.n_ = n;
     return out;
 }

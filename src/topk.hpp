@@ -47,12 +47,20 @@ public:
 
 private:
     friend Result<OwnedRow> copyRow(Row fields);
+
     std::string_view *fields_ = nullptr;  // the block, views first
     size_t n_ = 0;
 };
 
 // Copies the row's fields. OutOfMemory when the block cannot be allocated.
 Result<OwnedRow> copyRow(Row fields);
+
+// The packed form of a row shared by OwnedRow and the order-by arena: the n
+// field views followed by the field bytes. packedRowSize gives the block size
+// (false on overflow); packRow fills a block of that size and returns the row
+// it now holds.
+bool packedRowSize(Row fields, size_t *bytes);
+Row packRow(void *block, Row fields);
 
 struct TopEntry {
     double key = 0.0;
