@@ -45,6 +45,12 @@ Steps scanSteps(std::string_view bytes, const ScannerOptions &options = {}) {
     return s.ok() ? drain(*s) : Steps{std::string("!open ") + errorName(s.error())};
 }
 
+ScannerOptions withChunk(size_t chunk) {
+    ScannerOptions o;
+    o.chunk_size = chunk;
+    return o;
+}
+
 struct ScanCase {
     std::string in;
     Steps want;
@@ -59,26 +65,17 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
     const ScanCase cases[] = {
         // Line ends: only LF ends a line, one CR before it is trimmed.
         {"a,b", {"a|b"}},
-        {"a\r\n1\r\n", {"a", "1"}},
-        {"a\n1\n\n", {"a", "1", ""}},
-        {"a\n1\n2", {"a", "1", "2"}},
+        {"a\r\nx\ry\nx\r\r\n\n2", {"a", "x\ry", "x\r", "", "2"}},
         {"a\r1\r2\r", {"a\r1\r2"}},
-        {"a\nx\ry\n", {"a", "x\ry"}},
-        {"a\nx\r\r\n", {"a", "x\r"}},
         {"", {"!open EmptyFile"}},
-        {"\n", {""}},
         {",\n", {"|"}},
         // Quoting: only a leading quote opens; bytes after the close are dropped.
-        {"h\n1,\n,\n", {"h", "1|", "|"}},
-        {"h\n\"a\"\"b\",c\n", {"h", "a\"b|c"}},
-        {"h\n\"\"\n\"\",x\n\"\"\"\"\n", {"h", "", "|x", "\""}},
-        {"h\n\"ab\"cd\n\"ab\"cd,x\n", {"h", "ab", "ab|x"}},
-        {"h\nab\"c,d\n \"x\",y\n", {"h", "ab\"c|d", " \"x\"|y"}},
-        {"h\n\"a\"\"\",\"\"\"b\",\"c\"\"d\"\"e\"\n", {"h", "a\"|\"b|c\"d\"e"}},
+        {"h\n1,\n\"a\"\"b\",c\n\"\"\n\"\",x\n\"\"\"\"\n\"a\"\"\",\"\"\"b\",\"c\"\"d\"\"e\"\n",
+         {"h", "1|", "a\"b|c", "", "|x", "\"", "a\"|\"b|c\"d\"e"}},
+        {"h\n\"ab\"cd\n\"ab\"cd,x\nab\"c,d\n \"x\",y\n", {"h", "ab", "ab|x", "ab\"c|d", " \"x\"|y"}},
         // An unclosed quote fails its line only; quoted fields never span lines.
         {"h\n\"a,b\",\"c\nd\"\n", {"h", "!UnterminatedQuote", "d\""}},
         {"h\n\"x\"\"\ny\n", {"h", "!UnterminatedQuote", "y"}},
-        {"\"a,b\n1\n", {"!open UnterminatedQuote"}},
         {"\"\n", {"!open UnterminatedQuote"}},
         // NUL, invalid UTF-8 and a byte-order mark are ordinary bytes.
         {"h\na\0b,\xff\xfe\n"s, {"h", "a\0b|\xff\xfe"s}},
@@ -98,11 +95,10 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
         {"h\n1\n", {"!open InvalidChunkSize"}, {}, {}, {}, 0},
     };
     for (const ScanCase &c : cases) {
-        ScannerOptions o;
+        ScannerOptions o = withChunk(c.chunk);
         o.limits.max_fields = c.max_fields;
         o.limits.max_record_bytes = c.max_bytes;
         o.stop_after_column = c.stop;
-        o.chunk_size = c.chunk;
         EXPECT_EQ(scanSteps(c.in, o), c.want) << testing::PrintToString(c.in);
     }
 }
@@ -117,31 +113,19 @@ TEST(CsvScanner, ChunkSizesAndLongLinesGiveTheSameRows) {
     Steps expected = scanSteps(text);
     ASSERT_EQ(expected.size(), 307u);
     EXPECT_EQ(expected[3], "1|n1\"q\",x|z");
-    for (size_t chunk : {1u, 2u, 3u, 17u, 4096u}) {
-        ScannerOptions o;
-        o.chunk_size = chunk;
-        EXPECT_EQ(scanSteps(text, o), expected) << "chunk " << chunk;
-    }
+    for (size_t chunk : {1u, 2u, 3u, 17u, 4096u}) EXPECT_EQ(scanSteps(text, withChunk(chunk)), expected) << chunk;
 
     std::string big(10u << 20, 'x');
-    ScannerOptions o;
-    o.chunk_size = 4096;
-    EXPECT_EQ(scanSteps("h\n" + big + "\n\"" + big + "\",y\nend\n", o), (Steps{"h", big, big + "|y", "end"}));
+    EXPECT_EQ(scanSteps("h\n" + big + "\n\"" + big + "\",y\nend\n", withChunk(4096)), (Steps{"h", big, big + "|y", "end"}));
     // A row of very many fields.
-    auto s = Scanner::fromBytes("h\n" + std::string(200000, ',') + "\n");
-    ASSERT_TRUE(s.ok());
-    RowResult r = s->next();
-    ASSERT_TRUE(r.ok() && r->has_value());
-    EXPECT_EQ((*r)->size(), 200001u);
+    EXPECT_EQ(scanSteps("h\n" + std::string(200000, ',') + "\n"), (Steps{"h", std::string(200000, '|')}));
 }
 
 TEST(CsvScanner, ReadErrorIsStored) {
     rowkit_test::TempDir dir;
     std::string text = "h\n";
     for (int i = 0; i < 100; ++i) text += "row" + std::to_string(i) + "\n";
-    ScannerOptions o;
-    o.chunk_size = 64;
-    auto s = Scanner::openWithOptions(dir.write("t.csv", text).c_str(), o);
+    auto s = Scanner::openWithOptions(dir.write("t.csv", text).c_str(), withChunk(64));
     ASSERT_TRUE(s.ok());
     file_hook::failReadAt(2, EIO);
     Steps got = drain(*s);
@@ -156,10 +140,7 @@ TEST(CsvScanner, ReadErrorIsStored) {
 namespace {
 struct StringSink : ByteSink {
     std::string out;
-    bool write(std::string_view b) override {
-        out.append(b);
-        return true;
-    }
+    bool write(std::string_view b) override { return out.append(b), true; }
 };
 }  // namespace
 
@@ -229,12 +210,8 @@ TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
         std::vector<std::string> want = iterateFields(line, limits, max_stored, &want_error);
         size_t n = 0;
         Status st = splitLine(line, ',', &scratch, limits, max_stored, fields, &n);
-        if (!want_error.empty()) {
-            ASSERT_FALSE(st.ok()) << line;
-            EXPECT_EQ(errorName(st.error()), want_error) << line;
-            continue;
-        }
-        ASSERT_TRUE(st.ok()) << line << ": " << errorName(st.error());
+        ASSERT_EQ(st.ok() ? "" : errorName(st.error()), want_error) << line;
+        if (!st.ok()) continue;
         std::vector<std::string> got;
         for (size_t i = 0; i < n; ++i) got.emplace_back(fields[i]);
         ASSERT_EQ(got, want) << "line «" << line << "»";
