@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -17,6 +18,7 @@
 using rowkit_test::defaultOptions;
 using rowkit_test::lastError;
 using rowkit_test::TempDir;
+using namespace std::string_literals;
 
 namespace {
 
@@ -24,20 +26,15 @@ namespace {
 std::string jsonString(const std::string &v, bool fancy) {
     std::string out = "\"";
     for (size_t i = 0; i < v.size(); ++i) {
-        if (fancy && v.compare(i, 2, "\xc3\xa9") == 0) {
-            out += "\\u00e9";
-            ++i;
-            continue;
-        }
         if (v[i] == '"' || v[i] == '\\' || (fancy && v[i] == '/')) out += '\\';
-        out += v[i] == '\t' ? std::string("\\t") : std::string(1, v[i]);
+        bool e = fancy && v.compare(i, 2, "\xc3\xa9") == 0;
+        out += e ? "\\u00e9" : v[i] == '\t' ? std::string("\\t") : std::string(1, v[i]);
+        i += e;
     }
     return out + "\"";
 }
 
-struct SameTable {
-    std::string csv, ndjson, array;
-};
+struct SameTable { std::string csv, ndjson, array; };
 
 // 150 rows as CSV and both JSON forms. Numbers and true are bare, empty text
 // is null or "" or a missing key, anything else a string; keys come in header
@@ -50,10 +47,8 @@ SameTable makeSameTable() {
     const std::vector<std::string> notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
     SameTable t{"id,name,amount,note\n", "", "[\n"};
     for (size_t i = 0; i < 150; ++i) {
-        std::vector<std::string> row = {std::to_string(i), names[i % names.size()], amounts[i % amounts.size()],
-                                        notes[i % notes.size()]};
-        std::vector<size_t> order = {0, 1, 2, 3};
-        if (i % 4 == 1) std::reverse(order.begin(), order.end());
+        std::vector<std::string> row = {std::to_string(i), names[i % names.size()], amounts[i % amounts.size()], notes[i % notes.size()]};
+        const std::vector<size_t> order = i % 4 == 1 ? std::vector<size_t>{3, 2, 1, 0} : std::vector<size_t>{0, 1, 2, 3};
         std::string obj = "{";
         for (size_t c = 0; c < 4; ++c) {
             std::string quoted = row[c];  // every CSV field quoted, its quotes doubled
@@ -66,8 +61,7 @@ SameTable makeSameTable() {
             obj += "\"" + header[order[c]] + "\":" +
                    (bare ? v : v.empty() ? (i % 2 ? "null" : "\"\"") : jsonString(v, i % 3 == 0));
         }
-        t.csv += "\n";
-        t.ndjson += obj + "}\n";
+        t.csv += "\n", t.ndjson += obj + "}\n";
         t.array += (i ? (i % 3 ? ",\n  " : ", ") : "  ") + obj + "}";
     }
     t.array += "\n]\n";
@@ -105,13 +99,10 @@ std::string snapshot(const std::string &path, const COptions &o) {
     out << "\nrows";
     for (const std::string &step : steps(ctx)) out << " " << step;
     rowkit_close(ctx);
-    ctx = open();
-    out << "\ncount " << rowkit_count(ctx);
+    out << "\ncount " << rowkit_count(ctx = open()) << "\norder";
     rowkit_close(ctx);
-    ctx = open();
-    OrderByCtx *ord = rowkit_order_by(ctx, 1, 0);
+    OrderByCtx *ord = rowkit_order_by(ctx = open(), 1, 0);
     rowkit_close(ctx);
-    out << "\norder";
     const char *const *f;
     size_t n;
     while (rowkit_order_by_next(ord, &f, &n) == 1) out << " " << fieldsOf(f, n);
@@ -128,8 +119,7 @@ TEST(CApiNdjson, EveryHandleOperationGivesTheSameResultsAsCsv) {
                                  dir.write("t.jsonl", t.ndjson), dir.write("t.json", t.array)};
     const CPredicate gt{2, ROWKIT_OP_GT, "10", nullptr, 0};
     COptions options[4] = {defaultOptions(), defaultOptions(), defaultOptions(), defaultOptions()};
-    options[1].where = options[3].where = &gt;  // count then reads the rows
-    options[1].n_where = options[3].n_where = 1;
+    options[1].where = options[3].where = &gt, options[1].n_where = options[3].n_where = 1;  // count then reads the rows
     options[2].max_column = options[3].max_column = 1;  // only the wanted columns are read
     for (const COptions &o : options) {
         std::string want = snapshot(paths[0], o);
@@ -138,18 +128,15 @@ TEST(CApiNdjson, EveryHandleOperationGivesTheSameResultsAsCsv) {
     }
     // The table really has rows of every kind.
     std::string all = snapshot(paths[1], options[0]);
-    EXPECT_NE(all.find("(2|say \"hi\"|41.5|one, two)"), std::string::npos) << all;
-    EXPECT_NE(all.find("(3|d\xc3\xa9||})"), std::string::npos) << all;
-    EXPECT_NE(all.find("count 150"), std::string::npos);
+    for (const char *row : {"(2|say \"hi\"|41.5|one, two)", "(3|d\xc3\xa9||})", "count 150"})
+        EXPECT_NE(all.find(row), std::string::npos) << row;
 }
 
 TEST(CApiNdjson, MessagesAndRecovery) {
     TempDir dir;
-    const std::tuple<std::string, std::string, std::string> opens[] = {
-        {"e.json", " [ ] ", "EmptyFile"}, {"b.jsonl", "\n{\"a\":1}\n", "InvalidJson"}, {"b.json", "{\"a\":[1]", "InvalidJson"}};
-    for (const auto &[name, text, error] : opens) {
+    for (const auto &[name, text, error] : {std::tuple{"e.json", " [ ] ", "EmptyFile"}, {"b.jsonl", "\n{\"a\":1}\n", "InvalidJson"}}) {
         EXPECT_EQ(rowkit_open(dir.write(name, text).c_str(), nullptr), nullptr);
-        EXPECT_EQ(lastError(), "open failed: " + error) << name;
+        EXPECT_EQ(lastError(), "open failed: "s + error) << name;
     }
 
     std::string path = dir.write("r.ndjson", "{\"a\":1,\"b\":2}\n\n{\"a\":{\"x\":1}}\n{\"b\":\"\\u12\"}\n{\"b\":4}\n");
@@ -164,12 +151,15 @@ TEST(CApiNdjson, MessagesAndRecovery) {
 // one of its messages, or one call fails with one of the row messages and
 // consumes its row only.
 TEST(CApiNdjson, AllocationFailures) {
+    const std::set<std::string> kOpenMessages = {"out of memory allocating scanner context", "open failed: OutOfMemory",
+                                                 "out of memory allocating header"},
+                                kRowMessages = {"out of memory growing field buffers", "out of memory copying row",
+                                                "next failed: OutOfMemory"};
     TempDir dir;
     SameTable t = makeSameTable();
     size_t cols[] = {1, 3};
     COptions o = defaultOptions();
-    o.columns = cols;
-    o.n_columns = 2;
+    o.columns = cols, o.n_columns = 2;
     for (const std::string &path : {dir.write("t.ndjson", t.ndjson), dir.write("t.json", t.array)}) {
         Ctx *ctx = rowkit_open(path.c_str(), &o);
         const std::vector<std::string> expected = steps(ctx);
@@ -184,19 +174,13 @@ TEST(CApiNdjson, AllocationFailures) {
             rowkit_close(ctx);
             if (got == expected) break;  // past the last allocation
             if (!ctx) {
-                EXPECT_TRUE(got[0] == "out of memory allocating scanner context" || got[0] == "open failed: OutOfMemory" ||
-                            got[0] == "out of memory allocating header")
-                    << "allocation " << nth << ": " << got[0];
+                EXPECT_TRUE(kOpenMessages.count(got[0])) << "allocation " << nth << ": " << got[0];
                 continue;
             }
             ASSERT_EQ(got.size(), expected.size()) << nth;
             size_t failures = 0;
-            for (size_t i = 0; i < got.size(); ++i) {
-                failures += got[i] != expected[i];
-                EXPECT_TRUE(got[i] == expected[i] || got[i] == "out of memory growing field buffers" ||
-                            got[i] == "out of memory copying row" || got[i] == "next failed: OutOfMemory")
-                    << nth << ": " << got[i];
-            }
+            for (size_t i = 0; i < got.size(); ++i)
+                if (got[i] != expected[i]) { EXPECT_TRUE(++failures == 1 && kRowMessages.count(got[i])) << nth << ": " << got[i]; }
             EXPECT_EQ(failures, 1u) << nth;
         }
     }
@@ -207,11 +191,9 @@ TEST(CApiNdjson, SteadyStateRowsAllocateNothing) {
     std::string lines;
     // Flat records in header order (the fast path) and records with escapes
     // and keys out of order (the full parse, into its reused arena).
-    for (int i = 0; i < 40000; ++i) {
-        std::string id = std::to_string(i), name = std::to_string(i % 97);
-        lines += i % 3 ? R"({"ok":false,"name":"e\t\u00e9)" + name + R"(","id":)" + id + "}\n"
-                       : R"({"id":)" + id + R"(,"name":"n)" + name + R"(","ok":true,"x":null})" + "\n";
-    }
+    for (int i = 0; i < 40000; ++i)
+        lines += i % 3 ? R"({"ok":false,"name":"e\t\u00e9)" + std::to_string(i % 97) + R"(","id":)" + std::to_string(i) + "}\n"
+                       : R"({"id":)" + std::to_string(i) + R"(,"name":"n)" + std::to_string(i % 97) + R"(","ok":true,"x":null})" + "\n";
     for (const std::string &path : {dir.write("s.ndjson", lines), dir.write("s.json", "[" + lines + "]")}) {
         Ctx *ctx = rowkit_open(path.c_str(), nullptr);
         ASSERT_NE(ctx, nullptr);

@@ -38,7 +38,7 @@ Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {}, std::
         std::string step = r.ok() ? "" : std::string("!") + errorName(r.error());
         for (size_t i = 0; r.ok() && i < (*r)->size(); ++i) step += (i ? "|" : "") + std::string((**r)[i]);
         out.push_back(step);
-        if (!r.ok() && (r.error() == Error::RecordTooLarge || r.error() == Error::TooManyFields)) ++stored;
+        stored += !r.ok() && (r.error() == Error::RecordTooLarge || r.error() == Error::TooManyFields);
     }
     alloc_hook::reset();
     RowResult again = s->next();  // the end is repeatable
@@ -72,17 +72,14 @@ Table makeTable(size_t n_rows) {
     };
     Table t{"", "\n [\n", {}};
     for (size_t i = 0; i < n_rows; ++i) {
-        auto fill = [i](const std::string &in) {
-            std::string out;
-            for (char c : in)
-                out += c == '#' ? std::to_string(i) : c == '@' ? std::string(i * 7 % 300, 'p')
-                                                   : c == 'L' ? std::string(3000 + i, 'L') : std::string(1, c);
-            return out;
-        };
-        std::string obj = fill(kinds[i % 5].first);
+        std::string obj, row;
+        for (auto [in, out] : {std::pair{&kinds[i % 5].first, &obj}, {&kinds[i % 5].second, &row}})
+            for (char c : *in)
+                *out += c == '#' ? std::to_string(i) : c == '@' ? std::string(i * 7 % 300, 'p')
+                                                    : c == 'L' ? std::string(3000 + i, 'L') : std::string(1, c);
         t.lines += obj + (i % 3 ? "\n" : "\r\n");
         t.array += "  " + obj + (i + 1 < n_rows ? ",\n" : "\n");
-        t.rows.push_back(fill(kinds[i % 5].second));
+        t.rows.push_back(row);
     }
     t.array += "]\n";
     return t;
@@ -96,52 +93,38 @@ TEST(NdjsonScanner, KeysMapOntoTheHeaderAndValuesRender) {
          R"({"q":null,"z":"null","f":"false","t":"","n":-0,"s":"\/"})", {"l\nx\xc3\xa9|1.50|true|false||null", "/|-0||false|null|"}},
         // A nested value under a header key fails that row only; under any
         // other key it is ignored.
-        {"{\"a\":[1]}\n{\"a\":{}}\n{\"b\":[1],\"a\":2}\n", {"!NestedValueNotSupported", "!NestedValueNotSupported", "2"}},
+        {"{\"a\":[1]}\n{\"b\":[1],\"a\":2}\n", {"!NestedValueNotSupported", "2"}},
         // A key repeated in one record: the full path keeps the later value,
         // the fast path (keys in header order) the first.
         {"{\"a\":0,\"b\":0}\n{\"b\":2,\"a\":1,\"a\":3}\n{\"a\":1,\"b\":2,\"a\":3}\n", {"0|0", "3|2", "1|2"}},
         // A header holding a name twice: values go by position, then by the
         // map (which holds the later index).
-        {"{\"a\":1,\"a\":2}\n{\"a\":5,\"a\":6}\n{\"x\":0,\"a\":7}\n{\"a\":8}\n{\"x\":0,\"y\":1,\"a\":9}\n",
-         {"1|2", "5|6", "|7", "8|", "|9"}},
-        {"{}\n{\"a\":1}\n{}\n", {"", "", ""}},  // no columns
+        {"{\"a\":1,\"a\":2}\n{\"a\":5,\"a\":6}\n{\"x\":0,\"a\":7}\n{\"a\":8}\n", {"1|2", "5|6", "|7", "8|"}},
+        {"{}\n{\"a\":1}\n", {"", ""}},  // no columns
     });
     // Only the wanted columns are read, and only they are checked.
     expectAll({{"{\"a\":1,\"b\":2}\n{\"b\":[9],\"a\":3}\n", {"1", "3"}}}, {}, 0);
-    expectAll({{"{\"a\":1,\"b\":2}\n", {"1|2"}}}, {}, 7);
-    auto s = NdjsonScanner::fromBytes("[{\"a\":1,\"a\":2,\"b\":3}]");
-    ASSERT_TRUE(s.ok());
-    std::vector<std::string> header;
-    for (const OwnedStr &h : s->header()) header.emplace_back(h.view());
-    EXPECT_EQ(header, (std::vector<std::string>{"a", "a", "b"}));
-    EXPECT_EQ(s->columnIndex("a"), std::optional<size_t>(0));  // the first of repeated names
-    EXPECT_EQ(s->columnIndex("c"), std::nullopt);
+    // The index of a repeated name is its first.
+    EXPECT_EQ(NdjsonScanner::fromBytes("[{\"a\":1,\"a\":2,\"b\":3}]")->columnIndex("a"), std::optional<size_t>(0));
 }
 
 TEST(NdjsonScanner, BadRecordsAndArrays) {
     const std::string bad = "!InvalidJson", many = "{\"a\":\"" + std::string(json::kMaxTokens, ',') + "\"}";
     expectAll({
-        {"{\"a\":1}\n\n{\"a\":2}\n  \n[1]\n{\"a\":\"\\ud800\"}\n{\"a\":3}", {"1", bad, "2", bad, bad, bad, "3"}},
-        {"{\"a\":1}\n{\"a\":1\n{\"a\":\"x}\n{\"a\":1}}\n{\"a\":2}\n", {"1", bad, bad, "1", "2"}},
-        {"{\"a\":1}\n\n", {"1", bad}},  // one line feed ends the input, a second is a blank record
+        // One line feed ends the input, a second is a blank record.
+        {"{\"a\":1}\n\n{\"a\":2}\n  \n[1]\n{\"a\":\"\\ud800\"}\n{\"a\":1\n{\"a\":\"x}\n{\"a\":1}}\n{\"a\":3}\n\n",
+         {"1", bad, "2", bad, bad, bad, bad, bad, "1", "3", bad}},
         // Invalid UTF-8 and NUL bytes are ordinary bytes.
         {"{\"a\":\"\xff\xfe\",\"b\":1}\n{\"b\":\"x\0y\",\"a\":\"\xc3\"}\n{\"a\":1\0}"s, {"\xff\xfe|1", "\xc3|x\0y"s, "1\0|"s}},
         // 4096 structural bytes or more, strings included.
         {"{\"a\":1}\n" + many + "\n{\"a\":2}\n", {"1", bad, "2"}},
-        {"", {"!open EmptyFile"}},
-        {"\n{\"a\":1}\n", {"!open InvalidJson"}},
-        {"  \t\n", {"!open InvalidJson"}},
+        {"", {"!open EmptyFile"}}, {"\n{\"a\":1}\n", {"!open InvalidJson"}},
         // Arrays: elements that are not objects are skipped whole, strings
         // and nested arrays included; only the array's own ']' ends the input.
-        {"[\n  {\"id\": 1,\n   \"v\": \"a\"},\n  {\"v\": \"b\", \"id\": 2}\n]\n", {"1|a", "2|b"}},
         {R"([{"id":1}, 5, "}{", [ {"id":9}, "]" ], null, {"id":"}{\"}"}] {"id":3})", {"1", "}{\"}"}},
         // The closing ']' may be missing; an object cut off by the end is not.
-        {R"([{"a":1},{"a":2})", {"1", "2"}},
-        {R"([{"a":1},{"a":2)", {"1", bad}},
-        {R"([{"a":1)", {"!open InvalidJson"}},
-        {R"([{"a":1},{"a":[1]},{"a":"\q"},{"a":3}])", {"1", "!NestedValueNotSupported", bad, "3"}},
-        {" \n\t[1, \"x\", [{}]]", {"!open EmptyFile"}},
-        {"[{}]", {""}},
+        {R"([{"a":1},{"a":2})", {"1", "2"}}, {R"([{"a":1},{"a":2)", {"1", bad}}, {R"([{"a":1)", {"!open InvalidJson"}},
+        {R"([{"a":1},{"a":[1]},{"a":"\q"},{"a":3}])", {"1", "!NestedValueNotSupported", bad, "3"}}, {" \n\t[1, \"x\", [{}]]", {"!open EmptyFile"}},
     });
     expectAll({{"{\"a\":1}", {"!open InvalidChunkSize"}}}, chunked(0));
 }
@@ -154,14 +137,13 @@ TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
     Steps want_lines = t.rows, want_array = t.rows;
     want_lines.insert(want_lines.end(), {"!InvalidJson", "last|||"});
     want_array.push_back("last|||");
-    for (size_t chunk : {1u, 2u, 7u, 17u, 64u, 4096u, 262144u}) {
+    for (size_t chunk : {1u, 2u, 7u, 17u, 4096u, 262144u}) {
         EXPECT_EQ(scanSteps(lines, chunked(chunk)), want_lines) << "chunk " << chunk;
         EXPECT_EQ(scanSteps(array, chunked(chunk)), want_array) << "chunk " << chunk;
     }
     // Whitespace before the first record that fills whole chunks.
     EXPECT_EQ(scanSteps(std::string(40, ' ') + "\n" + array, chunked(8)), want_array);
     EXPECT_EQ(scanSteps(std::string(40, ' ') + lines, chunked(8)), want_lines);
-    EXPECT_EQ(scanSteps(std::string(40, ' ') + "\n" + lines, chunked(8)), Steps{"!open InvalidJson"});
 }
 
 TEST(NdjsonScanner, LimitsAreSticky) {
@@ -174,11 +156,8 @@ TEST(NdjsonScanner, LimitsAreSticky) {
     o = {};
     o.limits.max_fields = 2;
     // Keys of nested values and bytes inside strings do not count.
-    expectAll({{"{\"a\":1,\"b\":2}\n{\"b\":{\"x\":1,\"y\":2,\"z\":3},\"a\":5}\n", {"1", "5"}}}, o, 0);
-    expectAll({{"{\"a\":1,\"b\":\"{:,:}\"}\n{\"a\":1,\"b\":2,\"c\":3}\n{}\n",
-                {"1|{:,:}", "!TooManyFields", "!TooManyFields", "!TooManyFields"}}}, o);
-    o.limits.max_fields = 0;
-    expectAll({{"{\"a\":1}\n", {"!open TooManyFields"}}}, o);
+    expectAll({{"{\"a\":1,\"b\":\"{:,:}\"}\n{\"a\":1,\"b\":{\"x\":1,\"y\":2,\"z\":3}}\n{\"a\":1,\"b\":2,\"c\":3}\n{}\n",
+                {"1|{:,:}", "!NestedValueNotSupported", "!TooManyFields", "!TooManyFields", "!TooManyFields"}}}, o);
 }
 
 // A read error, met while reading rows or while counting, in either form, is
@@ -186,27 +165,21 @@ TEST(NdjsonScanner, LimitsAreSticky) {
 TEST(NdjsonScanner, ReadErrorIsStored) {
     rowkit_test::TempDir dir;
     Table t = makeTable(40);
-    for (const std::string &text : {t.lines, t.array}) {
-        for (bool counting : {false, true}) {
-            std::string path = dir.write("t.json", text);
-            auto s = NdjsonScanner::openWithOptions(path.c_str(), chunked(256));
-            ASSERT_TRUE(s.ok());
-            file_hook::failReadAt(3, EIO);
-            Error first = Error::Unexpected;
-            if (counting) {
-                auto n = s->countRemaining();
-                if (!n.ok()) first = n.error();
-            }
-            while (!counting) {
-                RowResult r = s->next();
-                if (!r.ok()) first = r.error();
-                if (!r.ok() || !r->has_value()) break;
-            }
-            file_hook::failReadAt(0, 0);
-            EXPECT_EQ(first, Error::InputOutput) << counting;
-            EXPECT_EQ(s->next().error(), Error::InputOutput);
-            EXPECT_EQ(s->countRemaining().error(), Error::InputOutput);
+    for (int run = 0; run < 4; ++run) {  // lines or array, reading or counting
+        auto s = NdjsonScanner::openWithOptions(dir.write("t.json", run < 2 ? t.lines : t.array).c_str(), chunked(256));
+        ASSERT_TRUE(s.ok());
+        file_hook::failReadAt(3, EIO);
+        Error first = Error::Unexpected;
+        for (bool more = !(run & 1); more;) {
+            RowResult r = s->next();
+            more = r.ok() && r->has_value();
+            if (!r.ok()) first = r.error();
         }
+        if (auto n = s->countRemaining(); run & 1 && !n.ok()) first = n.error();
+        file_hook::failReadAt(0, 0);
+        EXPECT_EQ(first, Error::InputOutput) << run;
+        EXPECT_EQ(s->next().error(), Error::InputOutput);
+        EXPECT_EQ(s->countRemaining().error(), Error::InputOutput);
     }
 }
 
@@ -215,27 +188,18 @@ TEST(NdjsonScanner, CountRemaining) {
     limited.limits.max_fields = 100;
     const Table t = makeTable(30);
     const std::string three = "{\"a\":1}\n{\"a\":2}\n{\"a\":3}", array = "[{\"a\":1}, {\"a\":2}, {\"a\":3";
-    const struct {
-        std::string text;
-        size_t rows_first;
-        std::string want;
-        NdjsonScannerOptions o = {};
-    } cases[] = {
-        {three, 0, "3"}, {three + "\n", 1, "2"}, {three, 5, "0"},
-        {"{\"a\":1}\n\n{\"a\":3}\r\n", 0, "3"},  // lines, not records
+    const struct { std::string text; size_t rows_first; std::string want; NdjsonScannerOptions o = {}; } cases[] = {
+        {three + "\n", 1, "2"}, {three, 5, "0"}, {"{\"a\":1}\n\n{\"a\":3}\r\n", 0, "3"},  // lines, not records
         {"[{\"a\":1}, 2, {\"a\":{\"b\":[]}}, \"{\", {}] {\"a\":9}", 0, "3"},
-        {array + "}]", 2, "1"}, {array, 0, "!InvalidJson"},
-        {t.lines, 0, "30", chunked(1)}, {t.array, 3, "27", chunked(1)}, {t.lines, 0, "30"}, {t.array, 3, "27"},
+        {array + "}]", 2, "1"}, {array, 0, "!InvalidJson"}, {t.lines, 0, "30", chunked(1)}, {t.array, 3, "27", chunked(1)},
         {"{\"a\":1}\n\n{\"a\":3}\n", 0, "!InvalidJson", limited}, {three, 0, "3", limited},
     };
     for (const auto &c : cases) {
         auto s = NdjsonScanner::fromBytesWithOptions(c.text, c.o);
-        ASSERT_TRUE(s.ok());
         for (size_t i = 0; i < c.rows_first; ++i) (void)s->next();
         auto n = s->countRemaining();
-        EXPECT_EQ(n.ok() ? std::to_string(*n) : std::string("!") + errorName(n.error()), c.want) << c.text;
-        RowResult after = s->next();
-        EXPECT_TRUE(!n.ok() || (after.ok() && !after->has_value())) << "rows left after counting " << c.text;
+        RowResult after = s->next();  // counting consumes the rows
+        EXPECT_EQ(n.ok() ? std::to_string(*n) + (after.ok() && !after->has_value() ? "" : " +rows") : std::string("!") + errorName(n.error()), c.want) << c.text;
     }
 }
 
@@ -251,27 +215,20 @@ TEST(NdjsonScanner, AllocationFailures) {
         for (nth = 1; nth < 60; ++nth) {
             Steps got = scanSteps(text, chunked(512), {}, 0, nth);
             ASSERT_EQ(got.size(), t.rows.size()) << nth;
-            size_t failed = 0;
-            for (size_t i = 0; i < got.size(); ++i) {
-                failed += got[i] != t.rows[i];
-                EXPECT_TRUE(got[i] == t.rows[i] || got[i] == "!OutOfMemory") << nth << ": " << got[i];
-            }
-            EXPECT_LE(failed, 1u) << nth;
+            for (size_t i = 0, failed = 0; i < got.size(); ++i)
+                if (got[i] != t.rows[i]) { EXPECT_EQ(got[i] + std::to_string(failed++), "!OutOfMemory0") << nth; }
         }
     }
 }
 
 TEST(NdjsonScanner, DeepNestingNeverExhaustsASmallStack) {
     ASSERT_TRUE(rowkit_test::runOnStack(rowkit_test::kSmallStack, [] {
-        std::string brackets = std::string(10000, '[') + std::string(10000, ']'), objects, within;
+        std::string brackets = std::string(10000, '[') + std::string(10000, ']'), objects;
         for (size_t i = 0; i < 10000; ++i) objects += "{\"a\":";
         objects += "1" + std::string(10000, '}');
-        within = objects.substr(0, 2500) + "1" + std::string(500, '}');  // within the token table but deeper than the parser goes
-        expectAll({
-            {objects + "\n", {"!open InvalidJson"}},
-            {brackets, {"!open EmptyFile"}},
-            {"{\"a\":1}\n{\"a\":" + brackets + "}\n{\"b\":" + within + ",\"a\":2}\n{\"a\":2}", {"1", "!InvalidJson", "!InvalidJson", "2"}},
-        });
+        std::string within = objects.substr(0, 2500) + "1" + std::string(500, '}');  // within the token table but deeper than the parser goes
+        expectAll({{objects + "\n", {"!open InvalidJson"}}, {brackets, {"!open EmptyFile"}},
+            {"{\"a\":1}\n{\"a\":" + brackets + "}\n{\"b\":" + within + ",\"a\":2}\n{\"a\":2}", {"1", "!InvalidJson", "!InvalidJson", "2"}}});
         expectAll({{"[{\"a\":1}," + brackets + "," + objects + ",{\"a\":2}]", {"1", "!InvalidJson", "2"}}}, chunked(100));
     }));
 }
