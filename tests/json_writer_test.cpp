@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "alloc.hpp"
@@ -30,9 +31,8 @@ TEST(JsonWriter, EscapesOnlyWhatJsonRequires) {
         {"\xff", "[255]"}, {"a\xc0\xaf", "[97,192,175]"}, {"\xed\xa0\x80", "[237,160,128]"}};
     for (auto [in, out] : cases) EXPECT_EQ(text(in), out) << testing::PrintToString(std::string(in));
     // Every escaped string reads back to the same bytes.
-    std::string all;
-    for (int b = 0; b < 128; ++b) all.push_back(static_cast<char>(b));
-    all += "\xc3\xa9";
+    std::string all(128, '\0');
+    for (int b = 0; b < 128; ++b) all[b] = static_cast<char>(b);
     auto tree = parseJsonTree(text(all));
     ASSERT_TRUE(tree.ok()) << text(all);
     EXPECT_EQ(tree->root().text, all);
@@ -41,11 +41,8 @@ TEST(JsonWriter, EscapesOnlyWhatJsonRequires) {
 // Counts too large for any file, and a column name that needs escaping.
 TEST(JsonWriter, ReportWithLargeCountsAndAwkwardNames) {
     Report r;
-    r.rows_total = 18446744073709551615ull;
-    r.rows_valid = 1;
-    r.rows_invalid = 2;
-    r.errors_total = 12;
-    r.truncated = true;
+    std::tie(r.rows_total, r.rows_valid, r.rows_invalid, r.errors_total, r.truncated) =
+        std::make_tuple(18446744073709551615ull, 1, 2, 12, true);
     r.counts[static_cast<size_t>(ErrorKind::not_in_set)] = 10;
     r.counts[static_cast<size_t>(ErrorKind::too_few_fields)] = 2;
     ASSERT_TRUE(r.errors.push(RowError{9, size_t{0}, "n\"m", "\xfe", ErrorKind::not_in_set}));

