@@ -37,10 +37,7 @@ std::string show(const AggC &a) {
 
 TEST(CApiAggregate, NumericValuesOnly) {
     TempDir dir;
-    const struct {
-        const char *csv;
-        AggC want;  // count, sum, min, max, avg, has_values
-    } cases[] = {
+    const struct { const char *csv; AggC want; /* count, sum, min, max, avg, has_values */ } cases[] = {
         // Text, empty and missing values are skipped.
         {"k,v\na,3\nb,x\nc,\nd,1e1\ne\n", {2, 13, 3, 10, 6.5, 1}},
         // Nothing numeric: "inf", "nan", a value too large for binary64, a
@@ -61,14 +58,11 @@ TEST(CApiAggregate, QueryOptionsApply) {
     // limit apply.
     size_t cols[] = {3};
     COptions o = defaultOptions();
-    o.columns = cols;
-    o.n_columns = 1;
+    o.columns = cols, o.n_columns = 1;
     EXPECT_EQ(aggregateFile(path, 0, &o).sum, 1000.0);
     CPredicate is_x{2, ROWKIT_OP_EQ, "x", nullptr, 0};
     o = defaultOptions();
-    o.where = &is_x;
-    o.n_where = 1;
-    o.negate = 1;
+    o.where = &is_x, o.n_where = 1, o.negate = 1;
     EXPECT_EQ(aggregateFile(path, 1, &o).sum, 60.0);
     o.limit = 1;
     EXPECT_EQ(aggregateFile(path, 1, &o).sum, 20.0);
@@ -99,8 +93,7 @@ TEST(CApiAggregate, FailuresAndMessages) {
     // Every allocation failure gives the documented message.
     size_t cols[] = {1, 0};
     COptions o = defaultOptions();
-    o.columns = cols;
-    o.n_columns = 2;
+    o.columns = cols, o.n_columns = 2;
     std::string path = dir.write("q.csv", "a,b\n1,2\n3,4\n");
     int r = -1;
     for (uint64_t nth = 1; nth < 50 && r != 0; ++nth) {

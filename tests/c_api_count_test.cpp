@@ -42,14 +42,10 @@ TEST(CApiCount, LinesAndRows) {
     // The slow path reads rows: every row matches this predicate.
     CPredicate everything{0, ROWKIT_OP_NEQ, "zzz", nullptr, 0};
     COptions slow = defaultOptions();
-    slow.where = &everything;
-    slow.n_where = 1;
+    slow.where = &everything, slow.n_where = 1;
     // Larger than a read chunk, with and without a last line feed.
     const std::string big = numberedRows(20000);
-    const struct {
-        std::string csv;
-        int64_t fast, slow;
-    } cases[] = {
+    const struct { std::string csv; int64_t fast, slow; } cases[] = {
         {"a\n1\n2\n", 2, 2}, {"a\n1\n2", 2, 2}, {"a\r\n1\r\n2\r\n", 2, 2}, {"a\n", 0, 0}, {"a", 0, 0},
         {big, 20000, 20000}, {big.substr(0, big.size() - 1), 20000, 20000},
         // A blank line and a lone CR are lines too; so is a line with an
@@ -85,15 +81,13 @@ TEST(CApiCount, WhatTheCountLeavesInTheHandle) {
     // limit; negation without predicates matches nothing.
     CPredicate small{0, ROWKIT_OP_LT, "10", nullptr, 0};
     COptions o = defaultOptions();
-    o.where = &small;
-    o.n_where = 1;
+    o.where = &small, o.n_where = 1;
     EXPECT_EQ(countFile(path, &o), 10);
     o.negate = 1;
     EXPECT_EQ(countFile(path, &o), 90);
     o.limit = 7;
     EXPECT_EQ(countFile(path, &o), 7);
-    o.n_where = 0;
-    o.limit = -1;
+    o.n_where = 0, o.limit = -1;
     EXPECT_EQ(countFile(path, &o), 0);
 }
 
@@ -125,8 +119,7 @@ TEST(CApiCount, FailuresAndMessages) {
     // Slow path: every allocation failure gives the documented message.
     CPredicate p{0, ROWKIT_OP_GTE, "0", nullptr, 0};
     COptions o = defaultOptions();
-    o.where = &p;
-    o.n_where = 1;
+    o.where = &p, o.n_where = 1;
     path = dir.write("s.csv", numberedRows(50));
     int64_t n = -1;
     for (uint64_t nth = 1; nth < 50 && n < 0; ++nth) {

@@ -33,8 +33,7 @@ Ranked top(const std::string &path, size_t column, size_t k, int descending, con
     const char *const *f = nullptr;
     size_t n = 0;
     double key = -1;
-    while (t && rowkit_topk_next(t, &f, &n, &key) > 0) {
-        std::string row;
+    for (std::string row; t && rowkit_topk_next(t, &f, &n, &key) > 0; row.clear()) {
         for (size_t i = 0; i < n; ++i) row += (i ? "," : "") + std::string(f[i]);
         out.emplace_back(row, key);
     }
@@ -55,7 +54,7 @@ TEST(CApiTopk, BestRowsWithTheirKeys) {
         int descending;
         Ranked want;
     };
-    const Case cases[] = {
+    for (const Case &c : {
         // More room than numeric rows: all of them, sorted; empty, text,
         // nan, inf and missing values never appear.
         {kScores, 1, 100, 1, {{"h,0x10", 16}, {"e,12.5", 12.5}, {"a,5", 5}, {"j,3", 3}, {"c,-1", -1}}},
@@ -69,18 +68,14 @@ TEST(CApiTopk, BestRowsWithTheirKeys) {
         // below r1.
         {"id,k\nr0,2\nr1,2\nr2,1\nr3,3\n", 1, 3, 1, {{"r3,3", 3}, {"r1,2", 2}, {"r0,2", 2}}},
         // Ascending: the evicted root is the largest key.
-        {"id,k\nr0,1\nr1,1\nr2,2\nr3,0\nr4,1\n", 1, 3, 0, {{"r3,0", 0}, {"r1,1", 1}, {"r0,1", 1}}},
-    };
-    for (const Case &c : cases)
+        Case{"id,k\nr0,1\nr1,1\nr2,2\nr3,0\nr4,1\n", 1, 3, 0, {{"r3,0", 0}, {"r1,1", 1}, {"r0,1", 1}}}})
         EXPECT_EQ(top(dir.write("t.csv", c.csv), c.column, c.k, c.descending), c.want) << c.csv << " k=" << c.k;
     EXPECT_EQ(rowkit_last_error(), nullptr);
 
     // Projection and limit apply; the column indexes the projected row.
     size_t cols[] = {1, 0};
     COptions o = defaultOptions();
-    o.columns = cols;
-    o.n_columns = 2;
-    o.limit = 5;
+    o.columns = cols, o.n_columns = 2, o.limit = 5;
     EXPECT_EQ(top(dir.write("s.csv", kScores), 0, 2, 1, &o), (Ranked{{"12.5,e", 12.5}, {"5,a", 5}}));
 }
 
@@ -99,8 +94,7 @@ TEST(CApiTopk, RandomKeysAgainstAFullSort) {
         const int descending = round % 2;
         const size_t k = rng() % 60;
         Ranked got = top(dir.write("r.csv", csv), 1, k, descending);
-        std::sort(keys.begin(), keys.end());
-        if (descending) std::reverse(keys.begin(), keys.end());
+        std::sort(keys.begin(), keys.end(), [&](double a, double b) { return descending ? b < a : a < b; });
         keys.resize(std::min(k, keys.size()));
         ASSERT_EQ(got.size(), keys.size()) << "round " << round;
         for (size_t i = 0; i < got.size(); ++i) {
@@ -148,8 +142,7 @@ TEST(CApiTopk, FailuresAndMessages) {
         TopkCtx *t = rowkit_topk(ctx, 1, 3, 1);
         rowkit_close(ctx);
         std::string m = lastError();
-        EXPECT_TRUE(t || m == "topk failed: OutOfMemory" || m == "out of memory allocating topk context")
-            << nth << ": " << m;
+        EXPECT_TRUE(t || m == "topk failed: OutOfMemory" || m == "out of memory allocating topk context") << m;
         int handed = 0;
         for (int r; t && (r = rowkit_topk_next(t, nullptr, nullptr, nullptr)) != 0; ++handed) {
             if (r > 0) continue;
