@@ -58,9 +58,9 @@ Result<std::string_view> oneOfText(const JsonNode &v, Arena &strings) {
     return copy;
 }
 
-Status parseRule(const JsonNode &spec, Rule &rule, Arena &strings) {
-    if (spec.kind != JsonNode::Kind::object) return Error::BadSchema;
-    for (const JsonMember &m : spec.objectMembers()) {
+Status parseRule(const JsonNode &rule_node, Rule &rule, Arena &strings) {
+    if (rule_node.kind != JsonNode::Kind::object) return Error::BadSchema;
+    for (const JsonMember &m : rule_node.objectMembers()) {
         const JsonNode &v = m.value;
         if (m.key == "type") {
             if (v.kind != JsonNode::Kind::string) return Error::BadSchema;
