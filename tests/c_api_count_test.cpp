@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <string>
 
 #include "alloc.hpp"
@@ -14,17 +13,25 @@
 
 using rowkit_test::defaultOptions;
 using rowkit_test::lastError;
-using rowkit_test::TempDir;
 
 namespace {
 
-// Opens `path` with `options` and counts.
-int64_t countFile(const std::string &path, const COptions *options = nullptr) {
+// Opens `path` with `options` and counts; the `fail`th allocation from the
+// open on fails.
+int64_t countFile(const std::string &path, const COptions *options = nullptr, uint64_t fail = 0) {
     Ctx *ctx = rowkit_open(path.c_str(), options);
-    EXPECT_NE(ctx, nullptr) << path << ": " << lastError();
+    rowkit::alloc_hook::failAt(fail);
     int64_t n = ctx ? rowkit_count(ctx) : -2;
+    rowkit::alloc_hook::reset();
     rowkit_close(ctx);
     return n;
+}
+
+// Options keeping the rows that match `p`, which forces the slow path.
+COptions where(const CPredicate *p) {
+    COptions o = defaultOptions();
+    o.where = p, o.n_where = 1;
+    return o;
 }
 
 // A header and `rows` numbered lines of varying length, so that lines
@@ -38,16 +45,14 @@ std::string numberedRows(int rows) {
 }  // namespace
 
 TEST(CApiCount, LinesAndRows) {
-    TempDir dir;
+    rowkit_test::TempDir dir;
     // The slow path reads rows: every row matches this predicate.
     CPredicate everything{0, ROWKIT_OP_NEQ, "zzz", nullptr, 0};
-    COptions slow = defaultOptions();
-    slow.where = &everything, slow.n_where = 1;
-    // Larger than a read chunk, with and without a last line feed.
-    const std::string big = numberedRows(20000);
+    const COptions slow = where(&everything);
+    const std::string big = numberedRows(20000);  // larger than a read chunk, no last line feed
     const struct { std::string csv; int64_t fast, slow; } cases[] = {
-        {"a\n1\n2\n", 2, 2}, {"a\n1\n2", 2, 2}, {"a\r\n1\r\n2\r\n", 2, 2}, {"a\n", 0, 0}, {"a", 0, 0},
-        {big, 20000, 20000}, {big.substr(0, big.size() - 1), 20000, 20000},
+        {"a\n1\n2\n", 2, 2}, {"a\n1\n2", 2, 2}, {"a\r\n1\r\n2\r\n", 2, 2}, {"a", 0, 0},
+        {big.substr(0, big.size() - 1), 20000, 20000},
         // A blank line and a lone CR are lines too; so is a line with an
         // unclosed quote, which only the fast path counts.
         {"a\n1\n\n2\n", 3, 3}, {"a\n\r", 1, 1}, {"a,b\n\"x,1\n2,3\n", 2, -1},
@@ -55,13 +60,13 @@ TEST(CApiCount, LinesAndRows) {
     for (const auto &c : cases) {
         std::string path = dir.write("t.csv", c.csv);
         EXPECT_EQ(countFile(path), c.fast) << c.csv.substr(0, 20);
-        EXPECT_EQ(countFile(path, &slow), c.slow) << c.csv.substr(0, 20);
-        EXPECT_EQ(lastError(), c.slow < 0 ? "count failed: UnterminatedQuote" : "");
+        EXPECT_TRUE(countFile(path, &slow) == c.slow && lastError() == (c.slow < 0 ? "count failed: UnterminatedQuote" : ""))
+            << c.csv.substr(0, 20);
     }
 }
 
 TEST(CApiCount, WhatTheCountLeavesInTheHandle) {
-    TempDir dir;
+    rowkit_test::TempDir dir;
     std::string path = dir.write("p.csv", numberedRows(100));
     // Rows already read are not counted again, on either path; a limit forces
     // the slow path and is used up by the count. Afterwards nothing is left.
@@ -71,41 +76,29 @@ TEST(CApiCount, WhatTheCountLeavesInTheHandle) {
         Ctx *ctx = rowkit_open(path.c_str(), &o);
         ASSERT_EQ(rowkit_next(ctx, nullptr, nullptr), 1);
         EXPECT_EQ(rowkit_count(ctx), limit < 0 ? 99 : 4);
-        EXPECT_EQ(rowkit_count(ctx), 0);
-        EXPECT_EQ(rowkit_last_error(), nullptr);
-        EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), 0);
+        EXPECT_TRUE(rowkit_count(ctx) == 0 && !rowkit_last_error() && rowkit_next(ctx, nullptr, nullptr) == 0);
         rowkit_close(ctx);
     }
-
     // Slow path: only matching rows count, and only they count against the
     // limit; negation without predicates matches nothing.
     CPredicate small{0, ROWKIT_OP_LT, "10", nullptr, 0};
-    COptions o = defaultOptions();
-    o.where = &small, o.n_where = 1;
-    EXPECT_EQ(countFile(path, &o), 10);
-    o.negate = 1;
-    EXPECT_EQ(countFile(path, &o), 90);
-    o.limit = 7;
+    COptions o = where(&small);
+    o.negate = 1, o.limit = 7;
     EXPECT_EQ(countFile(path, &o), 7);
     o.n_where = 0, o.limit = -1;
     EXPECT_EQ(countFile(path, &o), 0);
 }
 
 TEST(CApiCount, FailuresAndMessages) {
-    TempDir dir;
-    EXPECT_EQ(rowkit_count(nullptr), -1);
-    EXPECT_EQ(lastError(), "scanner is null");
-
+    rowkit_test::TempDir dir;
+    EXPECT_TRUE(rowkit_count(nullptr) == -1 && lastError() == "scanner is null");
     // A failed read is reported and stays reported.
-    std::string path = dir.write("p.csv", numberedRows(30000));
-    Ctx *ctx = rowkit_open(path.c_str(), nullptr);
+    Ctx *ctx = rowkit_open(dir.write("p.csv", numberedRows(30000)).c_str(), nullptr);
     rowkit::file_hook::failReadAt(2, EIO);
     EXPECT_EQ(rowkit_count(ctx), -1);
     rowkit::file_hook::failReadAt(0, 0);
-    EXPECT_EQ(rowkit_count(ctx), -1);
-    EXPECT_EQ(lastError(), "count failed: InputOutput");
+    EXPECT_TRUE(rowkit_count(ctx) == -1 && lastError() == "count failed: InputOutput");
     rowkit_close(ctx);
-
     // A line dropped because it could not be assembled (out of memory while
     // it spanned chunks) is not counted afterwards.
     ctx = rowkit_open(dir.write("long.csv", "a\n1\n" + std::string(600000, 'y') + "\n3\n4").c_str(), nullptr);
@@ -115,21 +108,12 @@ TEST(CApiCount, FailuresAndMessages) {
     rowkit::alloc_hook::reset();
     EXPECT_EQ(rowkit_count(ctx), 2);
     rowkit_close(ctx);
-
     // Slow path: every allocation failure gives the documented message.
     CPredicate p{0, ROWKIT_OP_GTE, "0", nullptr, 0};
-    COptions o = defaultOptions();
-    o.where = &p, o.n_where = 1;
-    path = dir.write("s.csv", numberedRows(50));
+    const COptions o = where(&p);
+    const std::string path = dir.write("s.csv", numberedRows(50));
     int64_t n = -1;
-    for (uint64_t nth = 1; nth < 50 && n < 0; ++nth) {
-        ctx = rowkit_open(path.c_str(), &o);
-        rowkit::alloc_hook::reset();
-        rowkit::alloc_hook::failAt(nth);
-        n = rowkit_count(ctx);
-        rowkit::alloc_hook::reset();
-        rowkit_close(ctx);
-        EXPECT_TRUE(n == 50 || (n == -1 && lastError() == "count failed: OutOfMemory")) << nth << ": " << n;
-    }
+    for (uint64_t nth = 1; nth < 50 && n < 0; ++nth)
+        EXPECT_TRUE((n = countFile(path, &o, nth)) == 50 || (n == -1 && lastError() == "count failed: OutOfMemory")) << nth;
     EXPECT_EQ(n, 50);
 }

@@ -11,54 +11,47 @@
 
 namespace {
 
-using rowkit::SortBuffer;
-using rowkit::stableSort;
-
 struct Item {
-    int key;
-    int seq;  // input position
+    int key, seq;  // seq: input position
     bool operator==(const Item &) const = default;
 };
 
-const SortBuffer kModes[] = {SortBuffer::borrow, SortBuffer::none};
+// `n` items: few distinct keys, so that stability is visible (shape 0), or
+// already sorted (1) or reversed (2) runs of equal keys.
+std::vector<Item> items(size_t n, int shape, std::mt19937 &rng) {
+    std::vector<Item> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = {static_cast<int>(shape == 0 ? rng() % 7 : shape == 1 ? i / 3 : (n - i) / 3), static_cast<int>(i)};
+    return v;
+}
 
 }  // namespace
 
 TEST(StableSort, MatchesTheStableOrderWithAndWithoutBuffer) {
     std::mt19937 rng(3);
     auto less = [](const Item &a, const Item &b) { return a.key < b.key; };
-    for (SortBuffer mode : kModes)
-        for (size_t n = 0; n <= 4097; n = n < 65 ? n + 1 : n * 2 - 1)  // ... 64, 65, 129, 257, ... 4097
-            // Few distinct keys, so that stability is visible; then already
-            // sorted and reversed inputs.
+    for (rowkit::SortBuffer mode : {rowkit::SortBuffer::borrow, rowkit::SortBuffer::none})
+        for (size_t n = 0; n <= 4097; n = n < 34 ? n + 1 : n * 2 - 1)  // ... 33, 34, 67, 133, ... 4097
             for (int shape = 0; shape < 3; ++shape) {
-                std::vector<Item> items(n);
-                for (size_t i = 0; i < n; ++i)
-                    items[i] = {static_cast<int>(shape == 0 ? rng() % 7 : shape == 1 ? i / 3 : (n - i) / 3),
-                                static_cast<int>(i)};
-                std::vector<Item> want = items;
+                std::vector<Item> got = items(n, shape, rng), want = got;
                 std::stable_sort(want.begin(), want.end(), less);
-                stableSort(items.data(), items.size(), less, mode);
-                ASSERT_TRUE(items == want) << "n=" << n << " shape=" << shape;
+                rowkit::stableSort(got.data(), got.size(), less, mode);
+                ASSERT_TRUE(got == want) << "n=" << n << " shape=" << shape;
             }
 }
 
 TEST(StableSort, InconsistentComparatorsKeepEveryElement) {
     std::mt19937 rng(5);
-    auto bySeq = [](const Item &a, const Item &b) { return a.seq < b.seq; };
-    for (SortBuffer mode : kModes)
-        for (size_t n : {2u, 17u, 33u, 100u, 1000u, 3000u}) {
-            std::vector<Item> items(n);
-            for (size_t i = 0; i < n; ++i) items[i] = {static_cast<int>(rng() % 5), static_cast<int>(i)};
-            const std::vector<Item> input = items;
+    for (rowkit::SortBuffer mode : {rowkit::SortBuffer::borrow, rowkit::SortBuffer::none})
+        for (size_t n : {2u, 33u, 1000u}) {
             // Answers at random, so "a < b" and "b < a" may both hold; then
             // claims everything goes before everything.
             std::mt19937 coin(static_cast<unsigned>(n));
-            stableSort(items.data(), items.size(), [&coin](const Item &, const Item &) { return coin() & 1; }, mode);
-            std::vector<Item> kept = items;
-            stableSort(kept.data(), kept.size(), [](const Item &, const Item &) { return true; }, mode);
-            for (std::vector<Item> *v : {&items, &kept}) {
-                std::sort(v->begin(), v->end(), bySeq);
+            std::vector<Item> input = items(n, 0, rng), a = input, b = input;
+            rowkit::stableSort(a.data(), a.size(), [&coin](const Item &, const Item &) { return coin() & 1; }, mode);
+            rowkit::stableSort(b.data(), b.size(), [](const Item &, const Item &) { return true; }, mode);
+            for (std::vector<Item> *v : {&a, &b}) {
+                std::sort(v->begin(), v->end(), [](const Item &x, const Item &y) { return x.seq < y.seq; });
                 EXPECT_TRUE(*v == input) << "n=" << n;
             }
         }
