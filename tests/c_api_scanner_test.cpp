@@ -127,6 +127,26 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
 
 // Every allocation of open and next can fail: each failure gives a documented
 // message and leaks nothing (checked by the sanitizer build).
+// Once the buffers have grown, delivering rows allocates nothing: quoted
+// fields with doubled quotes, lengthening lines and a long field included.
+TEST(CApiScanner, SteadyStateRowsAllocateNothing) {
+    TempDir dir;
+    std::string text = "a,b,c\nshort,x,\"\"\"" + std::string(100, 'L') + "\"\n";
+    for (int i = 0; i < 10001; ++i)
+        text += std::to_string(i) + ",y,\"q\"\"" + std::to_string(i % 90) + "\"\n";
+    Ctx *ctx = rowkit_open(dir.write("s.csv", text).c_str(), nullptr);
+    ASSERT_NE(ctx, nullptr);
+    const char *const *f;
+    size_t n;
+    ASSERT_EQ(rowkit_next(ctx, &f, &n), 1);
+    rowkit::alloc_hook::reset();
+    size_t rows = 0;
+    while (rowkit_next(ctx, &f, &n) == 1) ++rows;
+    EXPECT_EQ(rows, 10001u);
+    EXPECT_EQ(rowkit::alloc_hook::count(), 0u);
+    rowkit_close(ctx);
+}
+
 TEST(CApiScanner, AllocationFailures) {
     TempDir dir;
     std::string path = dir.write("p.csv", kPeople);
