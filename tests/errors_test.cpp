@@ -23,42 +23,36 @@ TEST(Errors, NamesAreTheEnumeratorSpellingsAndErrnoMapsToThem) {
         EXPECT_EQ(rowkit::errorFromErrno(err), want) << "errno " << err;
 }
 
+// 511 bytes and the NUL fill the buffer; 512 leave no room for the NUL, so
+// there is no message; anything longer gives a fixed text. The same holds
+// when an error name makes up the end.
 TEST(Errors, LastErrorMessageAndBufferLimits) {
     rowkit::setError("open data.csv: ", Error::FileNotFound);
     EXPECT_STREQ(rowkit::lastError(), "open data.csv: FileNotFound");
-    rowkit::setError("x");  // no tail of the longer message
-    EXPECT_STREQ(rowkit::lastError(), "x");
-    rowkit::clearError();
-    EXPECT_EQ(rowkit::lastError(), nullptr);
-    // 511 bytes and the NUL fill the buffer; 512 leave no room for the NUL,
-    // so there is no message; anything longer gives a fixed text. The same
-    // holds when an error name makes up the end.
-    for (size_t n : {511, 512, 513, 100000}) {
+    for (size_t n : {511, 512, 513}) {
         std::string text(n, 'm'), prefix(n - 12, 'p'), named = prefix + "FileNotFound";
         const char *too_long = n == 512 ? nullptr : "error (message too long)";
         rowkit::setError(text);
         EXPECT_STREQ(rowkit::lastError(), n == 511 ? text.c_str() : too_long) << n;
         rowkit::setError(prefix, Error::FileNotFound);
         EXPECT_STREQ(rowkit::lastError(), n == 511 ? named.c_str() : too_long) << n;
+        rowkit::setError("x");  // no tail of the longer message
+        EXPECT_STREQ(rowkit::lastError(), "x");
     }
+    rowkit::clearError();
+    EXPECT_EQ(rowkit::lastError(), nullptr);
 }
 
-rowkit::Result<std::unique_ptr<int>> owner(int v) {
-    if (v < 0) return Error::InvalidChunkSize;
-    return std::make_unique<int>(v);
-}
-
-// Passes a Result, then a Status, through ROWKIT_TRY.
-rowkit::Result<int> twoSteps(int a, rowkit::Status second) {
-    ROWKIT_TRY(owner(a));
-    ROWKIT_TRY(second);
-    return a;
-}
-
+// ROWKIT_TRY passes on the first failure, of a Result or of a Status; a
+// moved Result frees its value once (LeakSanitizer).
 TEST(Errors, ResultAndTryPropagate) {
-    rowkit::Result<std::unique_ptr<int>> r = owner(7), moved(std::move(r));  // LeakSanitizer: each value freed once
-    EXPECT_EQ(**moved, 7);
-    EXPECT_EQ(*twoSteps(2, rowkit::Status::success()), 2);
+    auto twoSteps = [](int a, rowkit::Status second) -> rowkit::Result<int> {
+        ROWKIT_TRY(a < 0 ? rowkit::Result<int>(Error::InvalidChunkSize) : rowkit::Result<int>(a));
+        ROWKIT_TRY(second);
+        return a;
+    };
+    rowkit::Result<std::unique_ptr<int>> r = std::make_unique<int>(7), moved(std::move(r));
+    EXPECT_TRUE(**moved == 7 && *twoSteps(2, rowkit::Status::success()) == 2);
     EXPECT_EQ(twoSteps(-2, rowkit::Status::success()).error(), Error::InvalidChunkSize);
     EXPECT_EQ(twoSteps(2, Error::InvalidJson).error(), Error::InvalidJson);
 }
