@@ -21,17 +21,12 @@ namespace {
 using Steps = std::vector<std::string>;
 
 // Each step of a scan: a row's fields joined with '|', or "!" + error name.
-// fail_open and fail_rows make that allocation of the open or of the rows
-// fail.
-Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {}, std::optional<size_t> stop = {},
-                uint64_t fail_open = 0, uint64_t fail_rows = 0) {
-    alloc_hook::failAt(fail_open);
+// (Allocation failures are checked through the C interface.)
+Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {}, std::optional<size_t> stop = {}) {
     auto s = NdjsonScanner::fromBytesWithOptions(bytes, options);
-    alloc_hook::reset();
     if (!s.ok()) return {std::string("!open ") + errorName(s.error())};
     s->setStopAfterColumn(stop);
     Steps out;
-    alloc_hook::failAt(fail_rows);
     for (int stored = 0; stored < 3;) {  // a stored failure repeats forever: stop at its third
         RowResult r = s->next();
         if (r.ok() && !r->has_value()) break;
@@ -40,7 +35,6 @@ Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {}, std::
         out.push_back(step);
         stored += !r.ok() && (r.error() == Error::RecordTooLarge || r.error() == Error::TooManyFields);
     }
-    alloc_hook::reset();
     RowResult again = s->next();  // the end is repeatable
     if (again.ok() && again->has_value()) out.push_back("!rows after the end");
     return out;
@@ -48,10 +42,10 @@ Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {}, std::
 
 NdjsonScannerOptions chunked(size_t chunk) { return {chunk, {}}; }
 
-struct Case { std::string in; Steps want; };
+struct Case { std::string in; Steps want; NdjsonScannerOptions o = {}; std::optional<size_t> stop = {}; };
 
-void expectAll(std::initializer_list<Case> cases, NdjsonScannerOptions o = {}, std::optional<size_t> stop = {}) {
-    for (const Case &c : cases) EXPECT_EQ(scanSteps(c.in, o, stop), c.want) << c.in;
+void expectAll(std::initializer_list<Case> cases) {
+    for (const Case &c : cases) EXPECT_EQ(scanSteps(c.in, c.o, c.stop), c.want) << c.in;
 }
 
 // A table of rows in both JSON forms, with values that exercise rendering,
@@ -81,116 +75,82 @@ Table makeTable(size_t n_rows) {
         t.array += "  " + obj + (i + 1 < n_rows ? ",\n" : "\n");
         t.rows.push_back(row);
     }
-    t.array += "]\n";
-    return t;
+    return t.array += "]\n", t;
 }
 
 }  // namespace
 
-TEST(NdjsonScanner, KeysMapOntoTheHeaderAndValuesRender) {
-    expectAll({
-        {R"({"s":"l\nx\u00e9","n":1.50,"t":true,"f":false,"z":null,"q":"null"})" "\n"
-         R"({"q":null,"z":"null","f":"false","t":"","n":-0,"s":"\/"})", {"l\nx\xc3\xa9|1.50|true|false||null", "/|-0||false|null|"}},
-        // A nested value under a header key fails that row only; under any
-        // other key it is ignored.
-        {"{\"a\":[1]}\n{\"b\":[1],\"a\":2}\n", {"!NestedValueNotSupported", "2"}},
-        // A key repeated in one record: the full path keeps the later value,
-        // the fast path (keys in header order) the first.
-        {"{\"a\":0,\"b\":0}\n{\"b\":2,\"a\":1,\"a\":3}\n{\"a\":1,\"b\":2,\"a\":3}\n", {"0|0", "3|2", "1|2"}},
-        // A header holding a name twice: values go by position, then by the
-        // map (which holds the later index).
-        {"{\"a\":1,\"a\":2}\n{\"a\":5,\"a\":6}\n{\"x\":0,\"a\":7}\n{\"a\":8}\n", {"1|2", "5|6", "|7", "8|"}},
-        {"{}\n{\"a\":1}\n", {"", ""}},  // no columns
-    });
-    // Only the wanted columns are read, and only they are checked.
-    expectAll({{"{\"a\":1,\"b\":2}\n{\"b\":[9],\"a\":3}\n", {"1", "3"}}}, {}, 0);
-    // The index of a repeated name is its first.
-    EXPECT_EQ(NdjsonScanner::fromBytes("[{\"a\":1,\"a\":2,\"b\":3}]")->columnIndex("a"), std::optional<size_t>(0));
-}
-
-TEST(NdjsonScanner, BadRecordsAndArrays) {
-    const std::string bad = "!InvalidJson", many = "{\"a\":\"" + std::string(json::kMaxTokens, ',') + "\"}";
-    expectAll({
-        // One line feed ends the input, a second is a blank record.
-        {"{\"a\":1}\n\n{\"a\":2}\n  \n[1]\n{\"a\":\"\\ud800\"}\n{\"a\":1\n{\"a\":\"x}\n{\"a\":1}}\n{\"a\":3}\n\n",
-         {"1", bad, "2", bad, bad, bad, bad, bad, "1", "3", bad}},
-        // Invalid UTF-8 and NUL bytes are ordinary bytes.
-        {"{\"a\":\"\xff\xfe\",\"b\":1}\n{\"b\":\"x\0y\",\"a\":\"\xc3\"}\n{\"a\":1\0}"s, {"\xff\xfe|1", "\xc3|x\0y"s, "1\0|"s}},
-        // 4096 structural bytes or more, strings included.
-        {"{\"a\":1}\n" + many + "\n{\"a\":2}\n", {"1", bad, "2"}},
-        {"", {"!open EmptyFile"}}, {"\n{\"a\":1}\n", {"!open InvalidJson"}},
-        // Arrays: elements that are not objects are skipped whole, strings
-        // and nested arrays included; only the array's own ']' ends the input.
-        {R"([{"id":1}, 5, "}{", [ {"id":9}, "]" ], null, {"id":"}{\"}"}] {"id":3})", {"1", "}{\"}"}},
-        // The closing ']' may be missing; an object cut off by the end is not.
-        {R"([{"a":1},{"a":2})", {"1", "2"}}, {R"([{"a":1},{"a":2)", {"1", bad}}, {R"([{"a":1)", {"!open InvalidJson"}},
-        {R"([{"a":1},{"a":[1]},{"a":"\q"},{"a":3}])", {"1", "!NestedValueNotSupported", bad, "3"}}, {" \n\t[1, \"x\", [{}]]", {"!open EmptyFile"}},
-    });
-    expectAll({{"{\"a\":1}", {"!open InvalidChunkSize"}}}, chunked(0));
+// Every case runs on a small stack: deep nesting must never exhaust it.
+TEST(NdjsonScanner, RecordsBadRecordsArraysLimitsAndNesting) {
+    ASSERT_TRUE(rowkit_test::runOnStack(rowkit_test::kSmallStack, [] {
+        const std::string bad = "!InvalidJson", many = "{\"a\":\"" + std::string(json::kMaxTokens, ',') + "\"}";
+        const Steps sticky = {"1", "!RecordTooLarge", "!RecordTooLarge", "!RecordTooLarge"};
+        const NdjsonScannerOptions eight{kDefaultChunkSize, {8, {}}}, two_fields{kDefaultChunkSize, {{}, 2}};
+        std::string brackets = std::string(10000, '[') + std::string(10000, ']'), objects;
+        for (size_t i = 0; i < 10000; ++i) objects.insert(0, "{\"a\":").append(i ? "}" : "1}");
+        std::string within = objects.substr(0, 2500) + "1" + std::string(500, '}');  // within the token table but deeper than the parser goes
+        expectAll({
+            {R"({"s":"l\nx\u00e9","n":1.50,"t":true,"f":false,"z":null,"q":"null"})" "\n"
+             R"({"q":null,"z":"null","f":"false","t":"","n":-0,"s":"\/"})", {"l\nx\xc3\xa9|1.50|true|false||null", "/|-0||false|null|"}},
+            // A nested value under a header key fails that row only; under any
+            // other key it is ignored.
+            {"{\"a\":[1]}\n{\"b\":[1],\"a\":2}\n", {"!NestedValueNotSupported", "2"}},
+            // A key repeated in one record: the full path keeps the later value,
+            // the fast path (keys in header order) the first.
+            {"{\"a\":0,\"b\":0}\n{\"b\":2,\"a\":1,\"a\":3}\n{\"a\":1,\"b\":2,\"a\":3}\n", {"0|0", "3|2", "1|2"}},
+            // A header holding a name twice: values go by position, then by the
+            // map (which holds the later index).
+            {"{\"a\":1,\"a\":2}\n{\"a\":5,\"a\":6}\n{\"x\":0,\"a\":7}\n{\"a\":8}\n", {"1|2", "5|6", "|7", "8|"}}, {"{}\n{\"a\":1}\n", {"", ""}}, // no columns
+            // Only the wanted columns are read, and only they are checked.
+            {"{\"a\":1,\"b\":2}\n{\"b\":[9],\"a\":3}\n", {"1", "3"}, {}, 0},
+            // One line feed ends the input, a second is a blank record.
+            {"{\"a\":1}\n\n{\"a\":2}\n  \n[1]\n{\"a\":\"\\ud800\"}\n{\"a\":1\n{\"a\":\"x}\n{\"a\":1}}\n{\"a\":3}\n\n",
+             {"1", bad, "2", bad, bad, bad, bad, bad, "1", "3", bad}},
+            // Invalid UTF-8 and NUL bytes are ordinary bytes.
+            {"{\"a\":\"\xff\xfe\",\"b\":1}\n{\"b\":\"x\0y\",\"a\":\"\xc3\"}\n{\"a\":1\0}"s, {"\xff\xfe|1", "\xc3|x\0y"s, "1\0|"s}},
+            // 4096 structural bytes or more, strings included.
+            {"{\"a\":1}\n" + many + "\n{\"a\":2}\n", {"1", bad, "2"}},
+            // Arrays: elements that are not objects are skipped whole, strings
+            // and nested arrays included; only the array's own ']' ends the input.
+            {R"([{"id":1}, 5, "}{", [ {"id":9}, "]" ], null, {"id":"}{\"}"}] {"id":3})", {"1", "}{\"}"}},
+            // The closing ']' may be missing; an object cut off by the end is not.
+            {R"([{"a":1},{"a":2})", {"1", "2"}}, {R"([{"a":1},{"a":2)", {"1", bad}}, {R"([{"a":1)", {"!open InvalidJson"}},
+            {R"([{"a":1},{"a":[1]},{"a":"\q"},{"a":3}])", {"1", "!NestedValueNotSupported", bad, "3"}}, {" \n\t[1, \"x\", [{}]]", {"!open EmptyFile"}},
+            {"{\"a\":1}", {"!open InvalidChunkSize"}, chunked(0)}, {"", {"!open EmptyFile"}}, {"\n{\"a\":1}\n", {"!open InvalidJson"}},
+            // Limits are sticky, and the bound holds for objects assembled across
+            // chunks. Keys of nested values and bytes inside strings do not count.
+            {"{\"a\":1}\n{\"a\":123}\n{\"a\":1}\n", sticky, eight}, {"{\"a\":1234}\n", {"!open RecordTooLarge"}, eight}, {"[{\"a\":1},{\"a\":123}, {\"a\":1}]", sticky, {3, eight.limits}},
+            {"{\"a\":1,\"b\":\"{:,:}\"}\n{\"a\":1,\"b\":{\"x\":1,\"y\":2,\"z\":3}}\n{\"a\":1,\"b\":2,\"c\":3}\n{}\n",
+             {"1|{:,:}", "!NestedValueNotSupported", "!TooManyFields", "!TooManyFields", "!TooManyFields"}, two_fields},
+            // Deep nesting.
+            {objects + "\n", {"!open InvalidJson"}}, {brackets, {"!open EmptyFile"}},
+            {"{\"a\":1}\n{\"a\":" + brackets + "}\n{\"b\":" + within + ",\"a\":2}\n{\"a\":2}", {"1", "!InvalidJson", "!InvalidJson", "2"}},
+            {"[{\"a\":1}," + brackets + "," + objects + ",{\"a\":2}]", {"1", "!InvalidJson", "2"}, chunked(100)}
+        });
+        // The index of a repeated name is its first.
+        EXPECT_EQ(NdjsonScanner::fromBytes("[{\"a\":1,\"a\":2,\"b\":3}]")->columnIndex("a"), std::optional<size_t>(0));
+    }));
 }
 
 TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
     Table t = makeTable(60);
-    // A blank line in line mode and non-object elements in the array.
-    std::string lines = t.lines + "\n{\"id\":\"last\"}";
-    std::string array = t.array.substr(0, t.array.size() - 3) + ", 7, \"]\", [[{}]], {\"id\":\"last\"}]\n";
+    // Whitespace before the first record that fills whole chunks, a blank
+    // line in line mode and non-object elements in the array.
+    std::string lines = std::string(40, ' ') + t.lines + "\n{\"id\":\"last\"}";
+    std::string array = std::string(40, ' ') + "\n" + t.array.substr(0, t.array.size() - 3) + ", 7, \"]\", [[{}]], {\"id\":\"last\"}]\n";
     Steps want_lines = t.rows, want_array = t.rows;
     want_lines.insert(want_lines.end(), {"!InvalidJson", "last|||"});
     want_array.push_back("last|||");
-    for (size_t chunk : {1u, 2u, 7u, 17u, 4096u, 262144u}) {
-        EXPECT_EQ(scanSteps(lines, chunked(chunk)), want_lines) << "chunk " << chunk;
-        EXPECT_EQ(scanSteps(array, chunked(chunk)), want_array) << "chunk " << chunk;
-    }
-    // Whitespace before the first record that fills whole chunks.
-    EXPECT_EQ(scanSteps(std::string(40, ' ') + "\n" + array, chunked(8)), want_array);
-    EXPECT_EQ(scanSteps(std::string(40, ' ') + lines, chunked(8)), want_lines);
+    for (size_t chunk : {1u, 2u, 8u, 17u, 4096u, 262144u})
+        EXPECT_TRUE(scanSteps(lines, chunked(chunk)) == want_lines && scanSteps(array, chunked(chunk)) == want_array) << "chunk " << chunk;
 }
 
-TEST(NdjsonScanner, LimitsAreSticky) {
-    const Steps sticky = {"1", "!RecordTooLarge", "!RecordTooLarge", "!RecordTooLarge"};
-    NdjsonScannerOptions o;
-    o.limits.max_record_bytes = 8;
-    expectAll({{"{\"a\":1}\n{\"a\":123}\n{\"a\":1}\n", sticky}, {"{\"a\":1234}\n", {"!open RecordTooLarge"}}}, o);
-    o.chunk_size = 3;  // the bound holds for objects assembled across chunks
-    expectAll({{"[{\"a\":1},{\"a\":123}, {\"a\":1}]", sticky}}, o);
-    o = {};
-    o.limits.max_fields = 2;
-    // Keys of nested values and bytes inside strings do not count.
-    expectAll({{"{\"a\":1,\"b\":\"{:,:}\"}\n{\"a\":1,\"b\":{\"x\":1,\"y\":2,\"z\":3}}\n{\"a\":1,\"b\":2,\"c\":3}\n{}\n",
-                {"1|{:,:}", "!NestedValueNotSupported", "!TooManyFields", "!TooManyFields", "!TooManyFields"}}}, o);
-}
-
-// A read error, met while reading rows or while counting, in either form, is
-// stored and returned by every later call.
-TEST(NdjsonScanner, ReadErrorIsStored) {
-    rowkit_test::TempDir dir;
-    Table t = makeTable(40);
-    for (int run = 0; run < 4; ++run) {  // lines or array, reading or counting
-        auto s = NdjsonScanner::openWithOptions(dir.write("t.json", run < 2 ? t.lines : t.array).c_str(), chunked(256));
-        ASSERT_TRUE(s.ok());
-        file_hook::failReadAt(3, EIO);
-        Error first = Error::Unexpected;
-        for (bool more = !(run & 1); more;) {
-            RowResult r = s->next();
-            more = r.ok() && r->has_value();
-            if (!r.ok()) first = r.error();
-        }
-        if (auto n = s->countRemaining(); run & 1 && !n.ok()) first = n.error();
-        file_hook::failReadAt(0, 0);
-        EXPECT_EQ(first, Error::InputOutput) << run;
-        EXPECT_EQ(s->next().error(), Error::InputOutput);
-        EXPECT_EQ(s->countRemaining().error(), Error::InputOutput);
-    }
-}
-
-TEST(NdjsonScanner, CountRemaining) {
-    NdjsonScannerOptions limited;  // with limits the rows are read, so bad records fail the count
-    limited.limits.max_fields = 100;
+TEST(NdjsonScanner, CountRemainingAndStoredReadErrors) {
+    const NdjsonScannerOptions limited{kDefaultChunkSize, {{}, 100}};  // with limits the rows are read, so bad records fail the count
     const Table t = makeTable(30);
     const std::string three = "{\"a\":1}\n{\"a\":2}\n{\"a\":3}", array = "[{\"a\":1}, {\"a\":2}, {\"a\":3";
     const struct { std::string text; size_t rows_first; std::string want; NdjsonScannerOptions o = {}; } cases[] = {
-        {three + "\n", 1, "2"}, {three, 5, "0"}, {"{\"a\":1}\n\n{\"a\":3}\r\n", 0, "3"},  // lines, not records
-        {"[{\"a\":1}, 2, {\"a\":{\"b\":[]}}, \"{\", {}] {\"a\":9}", 0, "3"},
+        {three + "\n", 1, "2"}, {"{\"a\":1}\n\n{\"a\":3}\r\n", 0, "3"}, {"[{\"a\":1}, 2, {\"a\":{\"b\":[]}}, \"{\", {}] {\"a\":9}", 0, "3"},
         {array + "}]", 2, "1"}, {array, 0, "!InvalidJson"}, {t.lines, 0, "30", chunked(1)}, {t.array, 3, "27", chunked(1)},
         {"{\"a\":1}\n\n{\"a\":3}\n", 0, "!InvalidJson", limited}, {three, 0, "3", limited},
     };
@@ -201,34 +161,18 @@ TEST(NdjsonScanner, CountRemaining) {
         RowResult after = s->next();  // counting consumes the rows
         EXPECT_EQ(n.ok() ? std::to_string(*n) + (after.ok() && !after->has_value() ? "" : " +rows") : std::string("!") + errorName(n.error()), c.want) << c.text;
     }
-}
-
-TEST(NdjsonScanner, AllocationFailures) {
-    Table t = makeTable(12);
-    for (const std::string &text : {t.lines, t.array}) {
-        uint64_t nth = 1;
-        for (Steps got; (got = scanSteps(text, chunked(512), {}, nth)) != t.rows; ++nth) {
-            ASSERT_EQ(got, Steps{"!open OutOfMemory"}) << nth;
-            ASSERT_LT(nth, 100u);
-        }
-        // A failure consumes its record only: the others come out in order.
-        for (nth = 1; nth < 60; ++nth) {
-            Steps got = scanSteps(text, chunked(512), {}, 0, nth);
-            ASSERT_EQ(got.size(), t.rows.size()) << nth;
-            for (size_t i = 0, failed = 0; i < got.size(); ++i)
-                if (got[i] != t.rows[i]) { EXPECT_EQ(got[i] + std::to_string(failed++), "!OutOfMemory0") << nth; }
-        }
+    // A read error, met while reading rows or while counting, in either
+    // form, is stored and returned by every later call.
+    rowkit_test::TempDir dir;
+    for (int run = 0; run < 4; ++run) {  // lines or array, reading or counting
+        auto s = NdjsonScanner::openWithOptions(dir.write("t.json", run < 2 ? t.lines : t.array).c_str(), chunked(256));
+        ASSERT_TRUE(s.ok());
+        auto error = [](const auto &r) { return r.ok() ? Error::Unexpected : r.error(); };
+        file_hook::failReadAt(3, EIO);
+        auto drain = [&] { for (;;) if (RowResult r = s->next(); !r.ok() || !r->has_value()) return error(r); };
+        Error first = run & 1 ? error(s->countRemaining()) : drain();
+        file_hook::failReadAt(0, 0);
+        EXPECT_EQ(first, Error::InputOutput) << run;
+        EXPECT_TRUE(error(s->next()) == Error::InputOutput && error(s->countRemaining()) == Error::InputOutput) << run;
     }
-}
-
-TEST(NdjsonScanner, DeepNestingNeverExhaustsASmallStack) {
-    ASSERT_TRUE(rowkit_test::runOnStack(rowkit_test::kSmallStack, [] {
-        std::string brackets = std::string(10000, '[') + std::string(10000, ']'), objects;
-        for (size_t i = 0; i < 10000; ++i) objects += "{\"a\":";
-        objects += "1" + std::string(10000, '}');
-        std::string within = objects.substr(0, 2500) + "1" + std::string(500, '}');  // within the token table but deeper than the parser goes
-        expectAll({{objects + "\n", {"!open InvalidJson"}}, {brackets, {"!open EmptyFile"}},
-            {"{\"a\":1}\n{\"a\":" + brackets + "}\n{\"b\":" + within + ",\"a\":2}\n{\"a\":2}", {"1", "!InvalidJson", "!InvalidJson", "2"}}});
-        expectAll({{"[{\"a\":1}," + brackets + "," + objects + ",{\"a\":2}]", {"1", "!InvalidJson", "2"}}}, chunked(100));
-    }));
 }
