@@ -9,10 +9,9 @@ Result<Scanner> Scanner::open(const char *path) { return openWithOptions(path, S
 
 Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options) {
     if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    auto opened = openForReading(path);
-    if (!opened.ok()) return opened.error();
-    if (opened->size == 0) return Error::EmptyFile;
-    return initSource(std::move(opened->file), std::string_view(), options);
+    auto file = openNonEmpty(path);
+    if (!file.ok()) return file.error();
+    return initSource(std::move(*file), std::string_view(), options);
 }
 
 Result<Scanner> Scanner::fromBytes(std::string_view bytes) {

@@ -36,6 +36,9 @@ struct OpenedFile {
 };
 Result<OpenedFile> openForReading(const char *path);
 
+// The same for a reader: a file of zero bytes fails with EmptyFile.
+Result<FileHandle> openNonEmpty(const char *path);
+
 // One read of up to n bytes (fewer only at the end of the file), retried on
 // EINTR and looped over short reads. 0 means end of file.
 Result<size_t> readChunk(int fd, char *buf, size_t n);

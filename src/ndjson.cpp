@@ -15,10 +15,9 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == 
 Result<NdjsonScanner> NdjsonScanner::openWithOptions(const char *path,
                                                      const NdjsonScannerOptions &options) {
     if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    auto opened = openForReading(path);
-    if (!opened.ok()) return opened.error();
-    if (opened->size == 0) return Error::EmptyFile;
-    return initSource(std::move(opened->file), std::string_view(), options);
+    auto file = openNonEmpty(path);
+    if (!file.ok()) return file.error();
+    return initSource(std::move(*file), std::string_view(), options);
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
