@@ -5,7 +5,6 @@
 
 #include "c_api_internal.hpp"
 #include "errors.hpp"
-#include "json_writer.hpp"
 #include "rowkit.h"
 #include "validate.hpp"
 

@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "alloc.hpp"
-#include "csv_scanner.hpp"
 #include "errors.hpp"
+#include "row.hpp"
 
 namespace rowkit {
 

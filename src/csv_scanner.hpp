@@ -11,14 +11,9 @@
 #include "csv.hpp"
 #include "errors.hpp"
 #include "input_limits.hpp"
+#include "row.hpp"
 
 namespace rowkit {
-
-// A row: field texts borrowed from the reader, valid until its next call.
-using Row = std::span<const std::string_view>;
-
-// A row, the end of the input (nullopt), or an error.
-using RowResult = Result<std::optional<Row>>;
 
 struct ScannerOptions {
     InputLimits limits;

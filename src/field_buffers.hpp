@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "alloc.hpp"
-#include "csv_scanner.hpp"
+#include "row.hpp"
 
 namespace rowkit {
 

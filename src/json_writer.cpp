@@ -83,55 +83,8 @@ Status writeJsonUnsigned(ByteBuf &out, uint64_t value) {
     return put(out, std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
 }
 
-Status writeErrorObject(ByteBuf &out, const RowError &error) {
-    ROWKIT_TRY(put(out, "{\"row\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, error.row));
-    ROWKIT_TRY(put(out, ",\"column\":"));
-    if (error.column)
-        ROWKIT_TRY(writeJsonUnsigned(out, *error.column));
-    else
-        ROWKIT_TRY(put(out, "null"));
-    ROWKIT_TRY(put(out, ",\"column_name\":"));
-    ROWKIT_TRY(writeJsonText(out, error.column_name));
-    ROWKIT_TRY(put(out, ",\"rule\":"));
-    ROWKIT_TRY(writeJsonString(out, errorKindName(error.kind)));
-    ROWKIT_TRY(put(out, ",\"value\":"));
-    ROWKIT_TRY(writeJsonText(out, error.value));
-    return put(out, "}");
-}
-
-Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors) {
-    ROWKIT_TRY(put(out, "["));
-    for (size_t i = 0; i < errors.size(); ++i) {
-        if (i) ROWKIT_TRY(put(out, ","));
-        ROWKIT_TRY(writeErrorObject(out, errors[i]));
-    }
-    return put(out, "]");
-}
-
-Status writeReportJson(ByteBuf &out, const Report &report) {
-    ROWKIT_TRY(put(out, "{\"rows_total\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_total));
-    ROWKIT_TRY(put(out, ",\"rows_valid\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_valid));
-    ROWKIT_TRY(put(out, ",\"rows_invalid\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_invalid));
-    ROWKIT_TRY(put(out, ",\"errors_total\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, report.errors_total));
-    ROWKIT_TRY(put(out, report.truncated ? ",\"truncated\":true" : ",\"truncated\":false"));
-    ROWKIT_TRY(put(out, ",\"counts\":{"));
-    bool first = true;
-    for (size_t k = 0; k < kErrorKindCount; ++k) {
-        if (report.counts[k] == 0) continue;
-        if (!first) ROWKIT_TRY(put(out, ","));
-        first = false;
-        ROWKIT_TRY(writeJsonString(out, errorKindName(static_cast<ErrorKind>(k))));
-        ROWKIT_TRY(put(out, ":"));
-        ROWKIT_TRY(writeJsonUnsigned(out, report.counts[k]));
-    }
-    ROWKIT_TRY(put(out, "},\"errors\":"));
-    ROWKIT_TRY(writeRowErrorsJson(out, std::span<const RowError>(report.errors.data(), report.errors.size())));
-    return put(out, "}");
+Status writeJsonRaw(ByteBuf &out, std::string_view raw) {
+    return put(out, raw);
 }
 
 }  // namespace rowkit

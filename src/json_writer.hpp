@@ -13,12 +13,10 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string_view>
 
 #include "alloc.hpp"
 #include "errors.hpp"
-#include "validate.hpp"
 
 namespace rowkit {
 
@@ -28,13 +26,7 @@ Status writeJsonText(ByteBuf &out, std::string_view text);
 Status writeJsonString(ByteBuf &out, std::string_view text);
 Status writeJsonUnsigned(ByteBuf &out, uint64_t value);
 
-// {"row":R,"column":C or null,"column_name":"...","rule":"...","value":"..."}
-Status writeErrorObject(ByteBuf &out, const RowError &error);
-// [object,object,...], [] when empty.
-Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors);
-// {"rows_total":..,"rows_valid":..,"rows_invalid":..,"errors_total":..,
-//  "truncated":..,"counts":{kind:n,...},"errors":[...]} without whitespace;
-// counts lists only non-zero kinds, in kind order.
-Status writeReportJson(ByteBuf &out, const Report &report);
+// Appends `raw` as it is: punctuation, keys and literals of a JSON text.
+Status writeJsonRaw(ByteBuf &out, std::string_view raw);
 
 }  // namespace rowkit

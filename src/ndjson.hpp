@@ -23,11 +23,11 @@
 
 #include "alloc.hpp"
 #include "chunk_reader.hpp"
-#include "csv_scanner.hpp"
 #include "errors.hpp"
 #include "hash_map.hpp"
 #include "input_limits.hpp"
 #include "json_parser.hpp"
+#include "row.hpp"
 
 namespace rowkit {
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "json_writer.hpp"
 #include "numeric.hpp"
 #include "utf8.hpp"
 
@@ -282,6 +283,61 @@ Result<Report> validateJson(const char *path, std::string_view schema_json, size
     Result<Validator> v = Validator::openJson(path, schema_json);
     if (!v.ok()) return v.error();
     return v->report(limit);
+}
+
+// ---- JSON forms ------------------------------------------------------------
+
+Status writeErrorObject(ByteBuf &out, const RowError &error) {
+    ROWKIT_TRY(writeJsonRaw(out, "{\"row\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, error.row));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"column\":"));
+    if (error.column)
+        ROWKIT_TRY(writeJsonUnsigned(out, *error.column));
+    else
+        ROWKIT_TRY(writeJsonRaw(out, "null"));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"column_name\":"));
+    ROWKIT_TRY(writeJsonText(out, error.column_name));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"rule\":"));
+    ROWKIT_TRY(writeJsonString(out, errorKindName(error.kind)));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"value\":"));
+    ROWKIT_TRY(writeJsonText(out, error.value));
+    return writeJsonRaw(out, "}");
+}
+
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors) {
+    ROWKIT_TRY(writeJsonRaw(out, "["));
+    for (size_t i = 0; i < errors.size(); ++i) {
+        if (i) ROWKIT_TRY(writeJsonRaw(out, ","));
+        ROWKIT_TRY(writeErrorObject(out, errors[i]));
+    }
+    return writeJsonRaw(out, "]");
+}
+
+Status writeReportJson(ByteBuf &out, const Report &report) {
+    ROWKIT_TRY(writeJsonRaw(out, "{\"rows_total\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_total));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"rows_valid\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_valid));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"rows_invalid\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.rows_invalid));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"errors_total\":"));
+    ROWKIT_TRY(writeJsonUnsigned(out, report.errors_total));
+    ROWKIT_TRY(
+        writeJsonRaw(out, report.truncated ? ",\"truncated\":true" : ",\"truncated\":false"));
+    ROWKIT_TRY(writeJsonRaw(out, ",\"counts\":{"));
+    bool first = true;
+    for (size_t k = 0; k < kErrorKindCount; ++k) {
+        if (report.counts[k] == 0) continue;
+        if (!first) ROWKIT_TRY(writeJsonRaw(out, ","));
+        first = false;
+        ROWKIT_TRY(writeJsonString(out, errorKindName(static_cast<ErrorKind>(k))));
+        ROWKIT_TRY(writeJsonRaw(out, ":"));
+        ROWKIT_TRY(writeJsonUnsigned(out, report.counts[k]));
+    }
+    ROWKIT_TRY(writeJsonRaw(out, "},\"errors\":"));
+    ROWKIT_TRY(writeRowErrorsJson(
+        out, std::span<const RowError>(report.errors.data(), report.errors.size())));
+    return writeJsonRaw(out, "}");
 }
 
 }  // namespace rowkit

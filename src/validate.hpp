@@ -173,4 +173,18 @@ Result<Report> reportFromValidator(Validator &validator, size_t limit);
 // Opens a validator on `path`, reports on the whole file and closes it.
 Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit);
 
+// ---- JSON forms ------------------------------------------------------------
+//
+// Written by the JSON text rule of json_writer.hpp; OutOfMemory leaves a
+// partial text that the caller discards.
+
+// {"row":R,"column":C or null,"column_name":"...","rule":"...","value":"..."}
+Status writeErrorObject(ByteBuf &out, const RowError &error);
+// [object,object,...], [] when empty.
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors);
+// {"rows_total":..,"rows_valid":..,"rows_invalid":..,"errors_total":..,
+//  "truncated":..,"counts":{kind:n,...},"errors":[...]} without whitespace;
+// counts lists only non-zero kinds, in kind order.
+Status writeReportJson(ByteBuf &out, const Report &report);
+
 }  // namespace rowkit
