@@ -95,13 +95,7 @@ private:
         size_t start = tokens_[*i].pos + 1;
         std::optional<size_t> end = findStringEndFromTokens(text_, tokens_, n_, *i, start);
         if (!end) return Error::MalformedKey;
-        f->key = text_.substr(start, *end - start);
-        if (hasJsonEscape(f->key)) {
-            auto decoded = decodeOwnedJsonString(f->key, arena_);
-            if (!decoded.ok()) return decoded.error();
-            f->key = *decoded;
-            f->key_owned = true;
-        }
+        ROWKIT_TRY(stringText(text_.substr(start, *end - start), &f->key, &f->key_owned));
         if (!advanceTokenIndex(tokens_, n_, i, *end) || tokens_[*i].type != TokenType::colon)
             return Error::ExpectedColon;
         ++*i;
@@ -148,15 +142,22 @@ private:
         return v;
     }
 
+    // The text of a string's content: the content itself without a
+    // backslash, else its decoded copy in the arena (*decoded is then set).
+    Status stringText(std::string_view raw, std::string_view *out, bool *decoded) {
+        *out = raw;
+        if (!hasJsonEscape(raw)) return Status();
+        Result<std::string_view> text = decodeOwnedJsonString(raw, arena_);
+        if (!text.ok()) return text.error();
+        *out = *text;
+        *decoded = true;
+        return Status();
+    }
+
     Status stringValue(std::string_view raw, JsonValue *out) {
         out->kind = JsonValue::Kind::string;
-        out->text = raw;
-        if (hasJsonEscape(raw)) {
-            auto decoded = decodeOwnedJsonString(raw, arena_);
-            if (!decoded.ok()) return decoded.error();
-            out->text = *decoded;
-        }
-        return Status();
+        bool decoded = false;
+        return stringText(raw, &out->text, &decoded);
     }
 
     Status parseString(size_t *i, JsonValue *out) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "hash_map.hpp"
+#include "json_simd.hpp"
 #include "numeric.hpp"
 #include "utf8.hpp"
 
@@ -18,13 +19,6 @@ constexpr size_t kPairwiseKeyCheck = 16;
 
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // An open array or object: its children so far sit on the value stack from
 // `values_start`, an object's keys on the key stack from `keys_start`.
@@ -102,58 +96,12 @@ Status TreeParser::parseString(std::string_view *out) {
         *out = text_.substr(start, end - start);
         return Status();
     }
-    // Decoding never lengthens the text: every escape takes at least as
-    // many bytes as it yields.
-    char *dst = static_cast<char *>(arena_.alloc(end - start, 1));
-    if (!dst) return Error::OutOfMemory;
-    size_t n = 0;
-    for (size_t k = start; k < end;) {
-        char c = text_[k];
-        if (c != '\\') {
-            dst[n++] = c;
-            ++k;
-            continue;
-        }
-        char e = text_[k + 1];
-        k += 2;
-        switch (e) {
-            case '"': dst[n++] = '"'; continue;
-            case '\\': dst[n++] = '\\'; continue;
-            case '/': dst[n++] = '/'; continue;
-            case 'b': dst[n++] = '\b'; continue;
-            case 'f': dst[n++] = '\f'; continue;
-            case 'n': dst[n++] = '\n'; continue;
-            case 'r': dst[n++] = '\r'; continue;
-            case 't': dst[n++] = '\t'; continue;
-            case 'u': break;
-            default: return Error::InvalidJson;
-        }
-        auto hex4 = [&](size_t at) -> int32_t {
-            if (end - at < 4 || at > end) return -1;
-            int32_t v = 0;
-            for (size_t d = 0; d < 4; ++d) {
-                int h = hexValue(text_[at + d]);
-                if (h < 0) return -1;
-                v = v * 16 + h;
-            }
-            return v;
-        };
-        int32_t unit = hex4(k);
-        if (unit < 0) return Error::InvalidJson;
-        k += 4;
-        uint32_t cp = static_cast<uint32_t>(unit);
-        if (cp >= 0xDC00 && cp <= 0xDFFF) return Error::InvalidJson;  // lone low surrogate
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-            // A high surrogate must be followed at once by an escaped low one.
-            if (end - k < 6 || text_[k] != '\\' || text_[k + 1] != 'u') return Error::InvalidJson;
-            int32_t low = hex4(k + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return Error::InvalidJson;
-            k += 6;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
-        }
-        n += encodeUtf8(cp, dst + n);
-    }
-    *out = std::string_view(dst, n);
+    // Every escape error of the shared decoder is a grammar error here.
+    Result<std::string_view> decoded =
+        json::decodeOwnedJsonString(text_.substr(start, end - start), arena_);
+    if (!decoded.ok())
+        return decoded.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::InvalidJson;
+    *out = *decoded;
     return Status();
 }
 
