@@ -92,6 +92,9 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
                    int64_t limit = -1, max_column = -1; } cases[] = {
         {{pred(2, ROWKIT_OP_GTE, "30")}, 0, "1 4 5"},  // numeric where both are numbers
         {{pred(2, ROWKIT_OP_LT, "30")}, 0, "2 3"},    // the empty text is below "30"
+        {{pred(2, ROWKIT_OP_LTE, "34")}, 0, "1 2 3"},
+        {{pred(2, ROWKIT_OP_NEQ, "34")}, 0, "2 3 4 5"},  // fields below, above and not numbers
+        {{pred(3, ROWKIT_OP_NEQ, "Oslo")}, 0, "2 3 4"},
         {{pred(0, ROWKIT_OP_GT, "3a")}, 0, "4 5"},  // a non-numeric value compares as text
         {{pred(3, -1, "Oslo")}, 0, "1 5"},  // unknown codes are eq
         {{pred(9, ROWKIT_OP_NEQ, "x")}, 1, "1 2 3 4 5"},  // a column past the row's end is false

@@ -26,7 +26,7 @@ std::string describe(const JsonValue &v) {
     const bool obj = v.kind == K::object;
     std::string s = obj ? "{" : "[";
     for (size_t i = 0; i < v.count; ++i)
-        s += (i ? "," : "") + (obj ? std::string(v.fields[i].key) + ":" + describe(v.fields[i].value) : describe(v.items[i]));
+        s += (i ? "," : "") + (obj ? std::string(v.fields[i].key) + (v.fields[i].key_owned ? "~:" : ":") + describe(v.fields[i].value) : describe(v.items[i]));
     return s + (obj ? "}" : "]");
 }
 
@@ -62,7 +62,7 @@ TEST(JsonParser, LenientGrammarErrorsAndAllocationFailures) {
     const std::pair<std::string, std::string> cases[] = {
         {R"(xyz{"a":1 "b":2,,"c" junk :3,} [[[ "rest is not examined)", "{a:#1,b:#2,c:#3}"},
         {"{\"a\":\v1 2\t,\"b\":\n 2 \r,\"c\":}", "{a:#1 2,b:#2,c:#}"}, {R"({"a":"x:y,z","":""})", "{a:'x:y,z',:''}"}, {"{}", "{}"}, {R"({"t":true,"f":false,"n":null,"s":"null","x":-1.5e3,"w":tru})", "{t:true,f:false,n:null,s:'null',x:#-1.5e3,w:#tru}"},
-        {R"({"a\"b":"\u00e9\n"})", "{a\"b:'\xc3\xa9\n'}"}, {R"({"k\n":{"a":[{"b":"\"","c":[[],[2]]}]}})", "{k\n:{a:[{b:'\"',c:[[],[#2]]}]}}"},
+        {R"({"a\"b":"\u00e9\n"})", "{a\"b~:'\xc3\xa9\n'}"}, {R"({"k\n":{"a":[{"b":"\"","c":[[],[2]]}]}})", "{k\n~:{a:[{b:'\"',c:[[],[#2]]}]}}"},
         {R"({"a":{"b":[1,"x",{"c":null}],"d":{}} "e":[],"f":[ ]})", "{a:{b:[#1,'x',{c:null}],d:{}},e:[],f:[]}"},
         {R"({"a":[1,,2, true ,null,"a,b",[3,[4]],"\u0041","]",{"k":"}"}]})", "{a:[#1,#,#2,true,null,'a,b',[#3,[#4]],'A',']',{k:'}'}]}"},
         {"[1]", "!InvalidJson"}, {"{", "!UnexpectedEnd"}, {R"({"a":"x")", "!UnexpectedEnd"}, {R"({"a":{"b":1})", "!UnexpectedEnd"}, {R"({"a":[{]})", "!UnexpectedEnd"},

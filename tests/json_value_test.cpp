@@ -46,8 +46,12 @@ TEST(JsonValue, StringsAreCheckedAndDecoded) {
     auto items = tree->root().arrayItems();
     EXPECT_TRUE(items[0].text == "a\"b\\c/d\b\f\n\r\t" && items[2].text == "h\xc3\xa9llo");
     EXPECT_EQ(items[1].text, std::string("A\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\0", 11));
-    for (const char *bad : {"\"\\ud834\"", "\"\\udd1e\"", "\"\\ud834\\u0041\"", "\"\\ud834x\"", "\"\\u12\"", "\"a\\",
-                            "\"\xff\"", "\"\xc0\xaf\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\xe2\x82\""})
+    // The code points on either side of the surrogate range.
+    auto edges = parseJsonTree(R"("\ud7ff\ue000\udbff\udfff\u07ff")");
+    ASSERT_TRUE(edges.ok());
+    EXPECT_EQ(edges->root().text, "\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf\xdf\xbf");
+    for (const char *bad : {"\"\\ud834\"", "\"\\udd1e\"", "\"\\udfff\"", "\"\\udbff\"", "\"\\ud834\\u0041\"", "\"\\ud834x\"", "\"\\u12\"", "\"a\\",
+                            "\"\xff\"", "\"\xc0\xaf\"", "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"", "\"\xf0\x8f\xbf\xbf\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\xe2\x82\""})
         EXPECT_FALSE(accepts(bad)) << bad;
 }
 
