@@ -1,8 +1,6 @@
 // The collect families: the remaining rows of a scanner handle drained into
 // one NUL-separated buffer (row-major) or into per-column data and offsets
 // (columnar). Results own copies of every byte and outlive the scanner.
-#include <new>
-
 #include "c_api_internal.hpp"
 #include "collect.hpp"
 #include "errors.hpp"
@@ -12,23 +10,32 @@ using namespace rowkit;
 
 namespace {
 
-template <class T>
-T *newHandle() {
-    void *mem = allocBytes(sizeof(T), alignof(T) > kDefaultAlign ? alignof(T) : kDefaultAlign);
-    return mem ? new (mem) T() : nullptr;
-}
-
-template <class T>
-void destroyHandle(T *h) {
-    if (!h) return;
-    h->~T();
-    freeBytes(h);
-}
-
-void destroyColumnar(CollectColumnarCtx *cc) {
-    if (!cc) return;
-    cc->deinitAndFree();
-    destroyHandle(cc);
+// Drains the scanner's remaining rows into a new handle through `append`,
+// which sets the message and returns false when the handle cannot take a
+// row. Null with the message set on any failure; nothing is kept then.
+template <class Handle, class Append>
+Handle *drainInto(Ctx *ctx, const char *alloc_message, Append append) {
+    clearError();
+    if (!ctx) {
+        setError("scanner is null");
+        return nullptr;
+    }
+    Handle *handle = newHandle<Handle>();
+    if (!handle) {
+        setError(alloc_message);
+        return nullptr;
+    }
+    for (;;) {
+        RowResult r = ctx->query.next();
+        if (!r.ok()) {
+            setError("collect failed: ", r.error());
+            break;
+        }
+        if (!r->has_value()) return handle;
+        if (!append(*handle, **r)) break;
+    }
+    freeHandle(handle);
+    return nullptr;
 }
 
 }  // namespace
@@ -36,30 +43,12 @@ void destroyColumnar(CollectColumnarCtx *cc) {
 // ---- row-major -------------------------------------------------------------
 
 ROWKIT_EXPORT CollectCtx *rowkit_collect(Ctx *ctx) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return nullptr;
-    }
-    CollectCtx *cc = newHandle<CollectCtx>();
-    if (!cc) {
-        setError("out of memory allocating collect context");
-        return nullptr;
-    }
-    for (;;) {
-        RowResult r = ctx->query.next();
-        if (!r.ok()) {
-            setError("collect failed: ", r.error());
-            destroyHandle(cc);
-            return nullptr;
-        }
-        if (!r->has_value()) return cc;
-        if (!appendRowMajorRow(*cc, **r)) {
-            setError("out of memory collecting rows");
-            destroyHandle(cc);
-            return nullptr;
-        }
-    }
+    return drainInto<CollectCtx>(ctx, "out of memory allocating collect context",
+                                 [](CollectCtx &cc, Row row) {
+                                     if (appendRowMajorRow(cc, row)) return true;
+                                     setError("out of memory collecting rows");
+                                     return false;
+                                 });
 }
 
 ROWKIT_EXPORT const uint8_t *rowkit_collect_data(CollectCtx *cc, size_t *out_len) {
@@ -73,53 +62,33 @@ ROWKIT_EXPORT size_t rowkit_collect_n_rows(CollectCtx *cc) { return cc ? cc->n_r
 
 ROWKIT_EXPORT size_t rowkit_collect_n_cols(CollectCtx *cc) { return cc ? cc->n_cols : 0; }
 
-ROWKIT_EXPORT void rowkit_collect_close(CollectCtx *cc) { destroyHandle(cc); }
+ROWKIT_EXPORT void rowkit_collect_close(CollectCtx *cc) {
+    freeHandle(cc);
+}
 
 // ---- columnar --------------------------------------------------------------
 
 ROWKIT_EXPORT CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return nullptr;
-    }
-    CollectColumnarCtx *cc = newHandle<CollectColumnarCtx>();
-    if (!cc) {
-        setError("out of memory allocating columnar collect context");
-        return nullptr;
-    }
-    bool first = true;
-    for (;;) {
-        RowResult r = ctx->query.next();
-        if (!r.ok()) {
-            setError("collect failed: ", r.error());
-            destroyColumnar(cc);
-            return nullptr;
-        }
-        if (!r->has_value()) return cc;
-        Row row = **r;
-        if (first) {
+    constexpr const char *kAllocMessage = "out of memory allocating columnar collect context";
+    return drainInto<CollectColumnarCtx>(ctx, kAllocMessage, [](CollectColumnarCtx &cc, Row row) {
+        if (cc.n_rows == 0) {
             // The first row fixes the number of columns.
             Result<Vec<ColumnBuf>> columns = newColumnBufs(row.size());
             if (!columns.ok()) {
-                setError("out of memory allocating columnar collect context");
-                destroyColumnar(cc);
-                return nullptr;
+                setError(kAllocMessage);
+                return false;
             }
-            cc->columns = std::move(*columns);
-            cc->n_cols = row.size();
-            first = false;
+            cc.columns = std::move(*columns);
+            cc.n_cols = row.size();
         }
-        Status s = appendColumnarRow(*cc, row);
-        if (!s.ok()) {
-            if (s.error() == Error::OutOfMemory)
-                setError("out of memory collecting rows");
-            else
-                setError("collect failed: ", s.error());
-            destroyColumnar(cc);
-            return nullptr;
-        }
-    }
+        Status s = appendColumnarRow(cc, row);
+        if (s.ok()) return true;
+        if (s.error() == Error::OutOfMemory)
+            setError("out of memory collecting rows");
+        else
+            setError("collect failed: ", s.error());
+        return false;
+    });
 }
 
 ROWKIT_EXPORT size_t rowkit_collect_columnar_n_rows(CollectColumnarCtx *cc) {
@@ -146,4 +115,6 @@ ROWKIT_EXPORT const uint32_t *rowkit_collect_columnar_offsets(CollectColumnarCtx
     return offsets.size() ? offsets.data() : nullptr;
 }
 
-ROWKIT_EXPORT void rowkit_collect_columnar_close(CollectColumnarCtx *cc) { destroyColumnar(cc); }
+ROWKIT_EXPORT void rowkit_collect_columnar_close(CollectColumnarCtx *cc) {
+    freeHandle(cc);
+}

@@ -1,6 +1,9 @@
 // The handle types behind the C interface, shared by the c_api_* families.
 #pragma once
 
+#include <new>
+#include <utility>
+
 #include "alloc.hpp"
 #include "field_buffers.hpp"
 #include "query.hpp"
@@ -8,6 +11,22 @@
 #define ROWKIT_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace rowkit {
+
+// Every handle of the interface is built in a block of the C allocator and
+// destroyed by its close function, which accepts NULL. newHandle gives null
+// when memory runs out (the caller sets the message).
+template <class T, class... Args>
+T *newHandle(Args &&...args) {
+    void *mem = allocBytes(sizeof(T), alignof(T) > kDefaultAlign ? alignof(T) : kDefaultAlign);
+    return mem ? new (mem) T{std::forward<Args>(args)...} : nullptr;
+}
+
+template <class T>
+void freeHandle(T *handle) {
+    if (!handle) return;
+    handle->~T();
+    freeBytes(handle);
+}
 
 // IN-list values copied from the caller: views over blocks this list owns.
 struct InValues {

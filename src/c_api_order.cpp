@@ -1,5 +1,4 @@
 // The order-by family: rowkit_order_by and its cursor.
-#include <new>
 #include <utility>
 
 #include "c_api_internal.hpp"
@@ -29,12 +28,11 @@ ROWKIT_EXPORT OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descendin
         setError("order_by failed: ", rows.error());
         return nullptr;
     }
-    void *mem = allocBytes(sizeof(OrderByCtx), alignof(OrderByCtx) > 16 ? alignof(OrderByCtx) : 16);
-    if (!mem) {
+    OrderByCtx *octx = newHandle<OrderByCtx>();
+    if (!octx) {
         setError("out of memory allocating order_by context");
         return nullptr;
     }
-    OrderByCtx *octx = new (mem) OrderByCtx();
     octx->result = std::move(*rows);
     return octx;
 }
@@ -48,19 +46,9 @@ ROWKIT_EXPORT int rowkit_order_by_next(OrderByCtx *octx, const char *const **out
     }
     if (octx->index >= octx->result.size()) return 0;
     // Advance first: a row whose copy fails is skipped, not retried.
-    Row row = octx->result[octx->index++];
-    FieldBuffers::CopyResult c = octx->fields.copyRow(row);
-    if (c != FieldBuffers::CopyResult::ok) {
-        setCopyRowError(c);
-        return -1;
-    }
-    if (out_fields) *out_fields = octx->fields.field_ptrs.data();
-    if (out_n) *out_n = row.size();
-    return 1;
+    return octx->fields.handOut(octx->result[octx->index++], out_fields, out_n);
 }
 
 ROWKIT_EXPORT void rowkit_order_by_close(OrderByCtx *octx) {
-    if (!octx) return;
-    octx->~OrderByCtx();
-    freeBytes(octx);
+    freeHandle(octx);
 }

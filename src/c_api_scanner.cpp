@@ -1,7 +1,6 @@
 // The scanner handle family: open, header accessors, the row cursor, close,
 // and the library-wide build mode and last-error message.
 #include <cstring>
-#include <new>
 
 #include "c_api_internal.hpp"
 #include "errors.hpp"
@@ -70,12 +69,6 @@ bool buildPredicates(const COptions &o, Vec<Predicate> &predicates, Vec<InValues
     return true;
 }
 
-void destroyCtx(Ctx *ctx) {
-    if (!ctx) return;
-    ctx->~Ctx();
-    freeBytes(ctx);
-}
-
 }  // namespace
 
 ROWKIT_EXPORT const char *rowkit_build_mode(void) { return "ReleaseFast"; }
@@ -99,12 +92,11 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     Vec<Predicate> predicates;
     Vec<InValues> in_values;
     if (!buildPredicates(o, predicates, in_values)) return nullptr;
-    void *mem = allocBytes(sizeof(Ctx), alignof(Ctx) > 16 ? alignof(Ctx) : 16);
-    if (!mem) {
+    Ctx *ctx = newHandle<Ctx>();
+    if (!ctx) {
         setError("out of memory allocating scanner context");
         return nullptr;
     }
-    Ctx *ctx = new (mem) Ctx();
     // The predicates refer to the IN-value blocks, which stay put when the
     // lists move into the handle.
     ctx->predicates = std::move(predicates);
@@ -119,21 +111,21 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     auto q = Query::open(path, qo);
     if (!q.ok()) {
         setError("open failed: ", q.error());
-        destroyCtx(ctx);
+        freeHandle(ctx);
         return nullptr;
     }
     ctx->query = std::move(*q);
     std::span<const OwnedStr> header = ctx->query.header();
     if (!ctx->header_cstrs.reserve(header.size())) {
         setError("out of memory allocating header");
-        destroyCtx(ctx);
+        freeHandle(ctx);
         return nullptr;
     }
     for (const OwnedStr &name : header) {
         OwnedStr copy;
         if (!OwnedStr::copy(name.view(), &copy)) {
             setError("out of memory allocating header");
-            destroyCtx(ctx);
+            freeHandle(ctx);
             return nullptr;
         }
         (void)ctx->header_cstrs.push(std::move(copy));
@@ -166,15 +158,9 @@ ROWKIT_EXPORT int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *
         return -1;
     }
     if (!r->has_value()) return 0;
-    Row row = **r;
-    FieldBuffers::CopyResult c = ctx->fields.copyRow(row);
-    if (c != FieldBuffers::CopyResult::ok) {
-        setCopyRowError(c);
-        return -1;
-    }
-    if (out_fields) *out_fields = ctx->fields.field_ptrs.data();
-    if (out_n) *out_n = row.size();
-    return 1;
+    return ctx->fields.handOut(**r, out_fields, out_n);
 }
 
-ROWKIT_EXPORT void rowkit_close(Ctx *ctx) { destroyCtx(ctx); }
+ROWKIT_EXPORT void rowkit_close(Ctx *ctx) {
+    freeHandle(ctx);
+}

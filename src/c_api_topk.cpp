@@ -1,5 +1,4 @@
 // The top-k family: rowkit_topk and its cursor.
-#include <new>
 #include <span>
 #include <utility>
 
@@ -31,12 +30,11 @@ ROWKIT_EXPORT TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descen
         setError("topk failed: ", top.error());
         return nullptr;
     }
-    void *mem = allocBytes(sizeof(TopkCtx), alignof(TopkCtx) > 16 ? alignof(TopkCtx) : 16);
-    if (!mem) {
+    TopkCtx *tctx = newHandle<TopkCtx>();
+    if (!tctx) {
         setError("out of memory allocating topk context");
         return nullptr;
     }
-    TopkCtx *tctx = new (mem) TopkCtx();
     tctx->topk = std::move(*top);
     tctx->sorted = tctx->topk.getSorted();
     return tctx;
@@ -52,20 +50,11 @@ ROWKIT_EXPORT int rowkit_topk_next(TopkCtx *tctx, const char *const **out_fields
     if (tctx->index >= tctx->sorted.size()) return 0;
     // Advance first: a row whose copy fails is skipped, not retried.
     const TopEntry &entry = tctx->sorted[tctx->index++];
-    Row row = entry.row.row();
-    FieldBuffers::CopyResult c = tctx->fields.copyRow(row);
-    if (c != FieldBuffers::CopyResult::ok) {
-        setCopyRowError(c);
-        return -1;
-    }
-    if (out_fields) *out_fields = tctx->fields.field_ptrs.data();
-    if (out_n) *out_n = row.size();
-    if (out_key) *out_key = entry.key;
-    return 1;
+    const int rc = tctx->fields.handOut(entry.row.row(), out_fields, out_n);
+    if (rc == 1 && out_key) *out_key = entry.key;
+    return rc;
 }
 
 ROWKIT_EXPORT void rowkit_topk_close(TopkCtx *tctx) {
-    if (!tctx) return;
-    tctx->~TopkCtx();
-    freeBytes(tctx);
+    freeHandle(tctx);
 }

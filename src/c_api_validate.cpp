@@ -1,7 +1,6 @@
 // The validation report family: validate a whole file in one call and hand
 // out the report's JSON text.
 #include <cstring>
-#include <new>
 
 #include "c_api_internal.hpp"
 #include "errors.hpp"
@@ -45,12 +44,9 @@ ROWKIT_EXPORT ValidationReport *rowkit_validate(const char *path, const char *sc
         setError("out of memory rendering report");
         return nullptr;
     }
-    void *mem = allocBytes(sizeof(ValidationReport), alignof(ValidationReport) > 16 ? alignof(ValidationReport) : 16);
-    if (!mem) {
-        setError("out of memory");
-        return nullptr;
-    }
-    return new (mem) ValidationReport{std::move(*report), std::move(json)};
+    ValidationReport *vr = newHandle<ValidationReport>(std::move(*report), std::move(json));
+    if (!vr) setError("out of memory");
+    return vr;
 }
 
 ROWKIT_EXPORT const char *rowkit_validate_json(ValidationReport *vr) {
@@ -58,7 +54,5 @@ ROWKIT_EXPORT const char *rowkit_validate_json(ValidationReport *vr) {
 }
 
 ROWKIT_EXPORT void rowkit_validate_free(ValidationReport *vr) {
-    if (!vr) return;
-    vr->~ValidationReport();
-    freeBytes(vr);
+    freeHandle(vr);
 }

@@ -99,8 +99,13 @@ struct CollectColumnarCtx {
     size_t n_rows = 0;
     size_t n_cols = 0;
 
-    // Frees every column and the array of columns; the handle itself is
-    // freed by its owner.
+    CollectColumnarCtx() = default;
+    CollectColumnarCtx(const CollectColumnarCtx &) = delete;
+    CollectColumnarCtx &operator=(const CollectColumnarCtx &) = delete;
+    ~CollectColumnarCtx() { deinitAndFree(); }
+
+    // Frees every column and the array of columns, leaving no columns; the
+    // handle itself is freed by its owner.
     void deinitAndFree();
 };
 

@@ -73,11 +73,16 @@ FieldBuffers::CopyResult FieldBuffers::copyRow(Row row) {
     return CopyResult::ok;
 }
 
-void setCopyRowError(FieldBuffers::CopyResult r) {
-    if (r == FieldBuffers::CopyResult::grow_failed)
-        setError("out of memory growing field buffers");
-    else
-        setError("out of memory copying row");
+int FieldBuffers::handOut(Row row, const char *const **out_fields, size_t *out_n) {
+    const CopyResult r = copyRow(row);
+    if (r != CopyResult::ok) {
+        setError(r == CopyResult::grow_failed ? "out of memory growing field buffers"
+                                              : "out of memory copying row");
+        return -1;
+    }
+    if (out_fields) *out_fields = field_ptrs.data();
+    if (out_n) *out_n = row.size();
+    return 1;
 }
 
 }  // namespace rowkit

@@ -33,9 +33,12 @@ struct FieldBuffers {
     // Copies the row's fields into the buffers, each followed by a NUL, and
     // points field_ptrs at them.
     CopyResult copyRow(Row row);
-};
 
-// Sets the message for a failed copyRow.
-void setCopyRowError(FieldBuffers::CopyResult r);
+    // What a row cursor returns for `row`: copies it, points the caller's
+    // outputs (either may be null) at the copies and returns 1; or sets the
+    // message ("out of memory growing field buffers", "out of memory copying
+    // row") and returns -1, leaving the outputs alone.
+    int handOut(Row row, const char *const **out_fields, size_t *out_n);
+};
 
 }  // namespace rowkit
