@@ -54,6 +54,14 @@ TEST(CApiTopk, BestRowsWithTheirKeys) {
         Case{"id,k\nr0,1\nr1,1\nr2,2\nr3,0\nr4,1\n", 1, 3, 0, {{"r3,0", 0}, {"r1,1", 1}, {"r0,1", 1}}}})
         EXPECT_EQ(top(dir.write("t.csv", c.csv), c.column, c.k, c.descending), c.want) << c.csv << " k=" << c.k;
     EXPECT_EQ(rowkit_last_error(), nullptr);
+    // The key comes out without the fields too.
+    Ctx *ctx = rowkit_open(dir.write("k.csv", kScores).c_str(), nullptr);
+    TopkCtx *t = rowkit_topk(ctx, 1, 1, 1);
+    double key = 0;
+    EXPECT_EQ(rowkit_topk_next(t, nullptr, nullptr, &key), 1);
+    EXPECT_EQ(key, 16);
+    rowkit_topk_close(t);
+    rowkit_close(ctx);
 }
 
 TEST(CApiTopk, RandomKeysAgainstAFullSort) {
