@@ -28,6 +28,17 @@ extern "C" {
 #endif
 
 /* ==========================================================================
+ * Version
+ * ========================================================================== */
+
+/* The version of this header, which is also the library's version (the build
+ * takes its project version from these three lines). A host can compare them
+ * with rowkit_version() to see at run time which library it has loaded. */
+#define ROWKIT_VERSION_MAJOR 0
+#define ROWKIT_VERSION_MINOR 1
+#define ROWKIT_VERSION_PATCH 0
+
+/* ==========================================================================
  * Types
  * ========================================================================== */
 
@@ -56,18 +67,29 @@ typedef struct CPredicate {
 } CPredicate;
 
 /* Options of rowkit_open. A NULL options pointer means: no projection, no
- * predicates, no limit, all columns, no negation. */
+ * predicates, no limit, all columns, no negation; so does a record that
+ * starts from ROWKIT_OPTIONS_INIT. A record filled with zeros does NOT: its
+ * limit 0 returns no rows at all (and no error). */
 typedef struct COptions {
     const size_t *columns;   /* projection: source column indices in output order;
                                 not copied */
     size_t n_columns;        /* 0 (or columns NULL) means no projection */
     const CPredicate *where; /* predicates that must all hold */
     size_t n_where;          /* entries in where */
-    int64_t limit;           /* maximum rows returned; negative means no limit */
+    int64_t limit;           /* maximum rows returned; negative means no limit,
+                                0 means no rows */
     int64_t max_column;      /* highest column index needed; rows then carry only
                                 columns 0..max_column; negative means all */
     int negate;              /* non-zero inverts the whole conjunction */
 } COptions;
+
+/* Initialiser of a COptions with no projection, no predicates, no limit
+ * (-1), all columns (max_column -1) and no negation; set the fields you need
+ * afterwards:
+ *     COptions options = ROWKIT_OPTIONS_INIT;
+ *     options.limit = 10;
+ * Valid in C and in C++. */
+#define ROWKIT_OPTIONS_INIT {NULL, 0, NULL, 0, -1, -1, 0}
 
 /* The scanner handle. */
 typedef struct Ctx Ctx;
@@ -78,6 +100,12 @@ typedef struct Ctx Ctx;
 
 /* The static text "ReleaseFast". Never fails; do not free. */
 const char *rowkit_build_mode(void);
+
+/* The library's version as the static text "MAJOR.MINOR.PATCH" (for example
+ * "0.1.0"), the numbers the library was built with; compare them with the
+ * ROWKIT_VERSION_* macros of the header a host was compiled with. Never
+ * fails and never touches the last-error message; do not free. */
+const char *rowkit_version(void);
 
 /* The message of the last failed call, NUL-terminated, or NULL when the last
  * fallible call succeeded (or none failed yet). The text is owned by the

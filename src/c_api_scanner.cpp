@@ -73,6 +73,14 @@ bool buildPredicates(const COptions &o, Vec<Predicate> &predicates, Vec<InValues
 
 ROWKIT_EXPORT const char *rowkit_build_mode(void) { return "ReleaseFast"; }
 
+#define ROWKIT_TEXT(x) #x
+#define ROWKIT_VERSION_TEXT(major, minor, patch) \
+    ROWKIT_TEXT(major) "." ROWKIT_TEXT(minor) "." ROWKIT_TEXT(patch)
+
+ROWKIT_EXPORT const char *rowkit_version(void) {
+    return ROWKIT_VERSION_TEXT(ROWKIT_VERSION_MAJOR, ROWKIT_VERSION_MINOR, ROWKIT_VERSION_PATCH);
+}
+
 ROWKIT_EXPORT const char *rowkit_last_error(void) { return lastError(); }
 
 ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {

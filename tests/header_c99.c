@@ -5,14 +5,16 @@
 #include <string.h>
 
 int main(void) {
-    COptions options;
+    COptions options = ROWKIT_OPTIONS_INIT;
     CPredicate predicate;
-    memset(&options, 0, sizeof options);
+    char version[64];
     memset(&predicate, 0, sizeof predicate);
     predicate.op = ROWKIT_OP_IN_LIST;
     options.where = &predicate;
-    options.limit = -1;
-    options.max_column = -1;
+    if (options.limit != -1 || options.max_column != -1 || options.columns || options.negate) return 1;
+    snprintf(version, sizeof version, "%d.%d.%d", ROWKIT_VERSION_MAJOR, ROWKIT_VERSION_MINOR,
+             ROWKIT_VERSION_PATCH);
+    if (strcmp(rowkit_version(), version) != 0) return 1;
     if (strcmp(rowkit_build_mode(), "ReleaseFast") != 0) return 1;
     if (rowkit_open(NULL, &options) != NULL) return 1;
     if (strcmp(rowkit_last_error(), "path is null") != 0) return 1;

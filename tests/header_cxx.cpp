@@ -5,9 +5,8 @@
 #include <cstring>
 
 int main() {
-    COptions options{};
-    options.limit = -1;
-    options.max_column = -1;
+    const COptions options = ROWKIT_OPTIONS_INIT;
+    if (options.limit != -1 || options.max_column != -1 || options.where != nullptr) return 1;
     if (std::strcmp(rowkit_build_mode(), "ReleaseFast") != 0) return 1;
     if (rowkit_open("/nonexistent/x.csv", &options) != nullptr) return 1;
     if (std::strcmp(rowkit_last_error(), "open failed: FileNotFound") != 0) return 1;

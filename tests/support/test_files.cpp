@@ -78,10 +78,7 @@ std::vector<std::string> headerOf(Ctx *ctx) {
 }
 
 COptions defaultOptions() {
-    COptions o;
-    std::memset(&o, 0, sizeof o);
-    o.limit = -1;
-    o.max_column = -1;
+    COptions o = ROWKIT_OPTIONS_INIT;
     return o;
 }
 
