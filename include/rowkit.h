@@ -322,9 +322,12 @@ typedef struct CollectCtx CollectCtx;
  * against the limit) into one buffer: for every row in order, every field's
  * bytes followed by one NUL byte, with no row separator. Row r, field c is
  * NUL-terminated string number r * n_cols + c; a field holding a NUL byte is
- * copied verbatim and splits into two strings. n_cols is the first row's field
- * count, and every row is brought to it: a missing field is an empty string,
- * fields past it are dropped.
+ * copied verbatim and splits into two strings. n_cols is the width of the
+ * handle's rows: the projection's length, or without a projection the
+ * header's width (cut to max_column + 1 when max_column is set). Every row is
+ * brought to it: a missing field is an empty string, fields past it are
+ * dropped. (Earlier builds took the first row's field count instead, so a
+ * short first row made every later row lose its other columns.)
  *
  * Returns a handle owned by the caller and freed by rowkit_collect_close; it
  * owns a copy of every byte and stays valid after rowkit_close(ctx). Returns
@@ -344,8 +347,8 @@ const uint8_t *rowkit_collect_data(CollectCtx *cc, size_t *out_len);
 /* Rows collected; 0 when cc is NULL. */
 size_t rowkit_collect_n_rows(CollectCtx *cc);
 
-/* Fields per row (the first row's field count, 0 without rows); 0 when cc is
- * NULL. */
+/* Fields per row (the handle's width described at rowkit_collect, also when
+ * no row was collected); 0 when cc is NULL. */
 size_t rowkit_collect_n_cols(CollectCtx *cc);
 
 /* Frees the handle and its buffer. NULL is ignored. */
@@ -362,9 +365,10 @@ typedef struct CollectColumnarCtx CollectColumnarCtx;
  * column c's data holds the bytes of field c of every row, concatenated with
  * no separators, and its n_rows + 1 offsets delimit them: row r's value is
  * data[offsets[r]] up to data[offsets[r + 1]], offsets[0] is 0 and the last
- * offset is the data length. The number of columns is the first row's field
- * count, and every row is brought to it: a missing field is an empty value,
- * fields past it are dropped.
+ * offset is the data length. The number of columns is the handle's width as
+ * for rowkit_collect (the projection's length, else the header's width), also
+ * when no row was collected, and every row is brought to it: a missing field
+ * is an empty value, fields past it are dropped.
  *
  * Returns a handle owned by the caller and freed by
  * rowkit_collect_columnar_close; it owns a copy of every byte and stays valid
@@ -380,7 +384,7 @@ CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx);
 /* Rows collected; 0 when cc is NULL. */
 size_t rowkit_collect_columnar_n_rows(CollectColumnarCtx *cc);
 
-/* Number of columns (0 without rows); 0 when cc is NULL. */
+/* Number of columns; 0 when cc is NULL. */
 size_t rowkit_collect_columnar_n_cols(CollectColumnarCtx *cc);
 
 /* Column col_idx's data bytes, owned by the handle and valid until its close.

@@ -10,11 +10,12 @@ using namespace rowkit;
 
 namespace {
 
-// Drains the scanner's remaining rows into a new handle through `append`,
-// which sets the message and returns false when the handle cannot take a
-// row. Null with the message set on any failure; nothing is kept then.
-template <class Handle, class Append>
-Handle *drainInto(Ctx *ctx, const char *alloc_message, Append append) {
+// Drains the scanner's remaining rows into a new handle: `prepare` sets the
+// handle up for the query's width before any row is read, then `append`
+// takes each row; both set the message and return false on failure. Null
+// with the message set on any failure; nothing is kept then.
+template <class Handle, class Prepare, class Append>
+Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append append) {
     clearError();
     if (!ctx) {
         setError("scanner is null");
@@ -23,6 +24,10 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Append append) {
     Handle *handle = newHandle<Handle>();
     if (!handle) {
         setError(alloc_message);
+        return nullptr;
+    }
+    if (!prepare(*handle, ctx->query.width())) {
+        freeHandle(handle);
         return nullptr;
     }
     for (;;) {
@@ -44,6 +49,10 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Append append) {
 
 ROWKIT_EXPORT CollectCtx *rowkit_collect(Ctx *ctx) {
     return drainInto<CollectCtx>(ctx, "out of memory allocating collect context",
+                                 [](CollectCtx &cc, size_t width) {
+                                     cc.n_cols = width;
+                                     return true;
+                                 },
                                  [](CollectCtx &cc, Row row) {
                                      if (appendRowMajorRow(cc, row)) return true;
                                      setError("out of memory collecting rows");
@@ -70,17 +79,17 @@ ROWKIT_EXPORT void rowkit_collect_close(CollectCtx *cc) {
 
 ROWKIT_EXPORT CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx) {
     constexpr const char *kAllocMessage = "out of memory allocating columnar collect context";
-    return drainInto<CollectColumnarCtx>(ctx, kAllocMessage, [](CollectColumnarCtx &cc, Row row) {
-        if (cc.n_rows == 0) {
-            // The first row fixes the number of columns.
-            Result<Vec<ColumnBuf>> columns = newColumnBufs(row.size());
-            if (!columns.ok()) {
-                setError(kAllocMessage);
-                return false;
-            }
-            cc.columns = std::move(*columns);
-            cc.n_cols = row.size();
+    auto prepare = [](CollectColumnarCtx &cc, size_t width) {
+        Result<Vec<ColumnBuf>> columns = newColumnBufs(width);
+        if (!columns.ok()) {
+            setError(kAllocMessage);
+            return false;
         }
+        cc.columns = std::move(*columns);
+        cc.n_cols = width;
+        return true;
+    };
+    return drainInto<CollectColumnarCtx>(ctx, kAllocMessage, prepare, [](CollectColumnarCtx &cc, Row row) {
         Status s = appendColumnarRow(cc, row);
         if (s.ok()) return true;
         if (s.error() == Error::OutOfMemory)

@@ -95,7 +95,7 @@ void deinitColumnBufs(Vec<ColumnBuf> &columns) { columns = Vec<ColumnBuf>(); }
 // ---- row-major -------------------------------------------------------------
 
 bool appendRowMajorRow(CollectCtx &cc, Row row) {
-    const size_t n_cols = cc.n_rows == 0 ? row.size() : cc.n_cols;
+    const size_t n_cols = cc.n_cols;
     const size_t present = row.size() < n_cols ? row.size() : n_cols;
     // Every field position contributes its bytes and a NUL; missing fields
     // contribute the NUL alone.
@@ -111,7 +111,6 @@ bool appendRowMajorRow(CollectCtx &cc, Row row) {
         (void)cc.buf.push('\0');
     }
     for (size_t i = present; i < n_cols; ++i) (void)cc.buf.push('\0');
-    cc.n_cols = n_cols;
     ++cc.n_rows;
     return true;
 }

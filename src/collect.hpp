@@ -2,10 +2,12 @@
 // followed by a NUL, in one buffer) and the columnar collect (per column, one
 // data buffer and 32-bit offsets delimiting its values).
 //
-// Both results are normalised to the first row's field count `n_cols`: a row
-// with fewer fields gets empty values for the missing ones, and fields past
-// `n_cols` are dropped, so every result splits cleanly into rows and every
-// column holds n_rows + 1 offsets.
+// Both results are normalised to the query's width `n_cols` (the projection's
+// length, else the header's width): a row with fewer fields gets empty values
+// for the missing ones, and fields past `n_cols` are dropped, so every result
+// splits cleanly into rows and every column holds n_rows + 1 offsets. The
+// width is fixed before the first row, so a short first row cannot narrow
+// the result and lose the later rows' columns.
 #pragma once
 
 #include <cstddef>
@@ -89,7 +91,7 @@ void deinitColumnBufs(Vec<ColumnBuf> &columns);
 struct CollectCtx {
     rowkit::ByteBuf buf;
     size_t n_rows = 0;
-    size_t n_cols = 0;  // the first row's field count; 0 without rows
+    size_t n_cols = 0;  // fields per row, set before the first row
 };
 
 // The columnar collect handle, also the result of the parallel columnar
@@ -111,9 +113,9 @@ struct CollectColumnarCtx {
 
 namespace rowkit {
 
-// Appends one row to a row-major result, normalised to cc.n_cols fields (the
-// first row sets n_cols), and counts it. False when the buffer cannot grow or
-// its length would overflow; the result is then unchanged.
+// Appends one row to a row-major result, normalised to cc.n_cols fields, and
+// counts it. False when the buffer cannot grow or its length would overflow;
+// the result is then unchanged.
 [[nodiscard]] bool appendRowMajorRow(CollectCtx &cc, Row row);
 
 // Appends one row to a columnar result whose columns exist: field i goes to

@@ -139,8 +139,16 @@ Result<Query> Query::open(const char *path, const QueryOptions &options) {
     q.columns = options.columns;
     q.where = options.where;
     q.limit = options.limit;
+    q.stop_after_column = options.stop_after_column;
     q.negate = options.negate;
     return q;
+}
+
+size_t Query::width() const {
+    if (columns.data() != nullptr) return columns.size();
+    size_t n = header().size();
+    if (stop_after_column && *stop_after_column < n) n = *stop_after_column + 1;
+    return n;
 }
 
 Result<Query> Query::fromBytes(std::string_view bytes, Format format) {

@@ -100,6 +100,12 @@ public:
     Result<size_t> count();
 
     std::span<const OwnedStr> header() const { return source.header(); }
+
+    // The field count of a full row of this query: the projection's length,
+    // else the header's width, cut to stop_after_column + 1 when that is set.
+    // Whole results bring every row to it, so a short or long row loses no
+    // column of the header.
+    size_t width() const;
     std::optional<size_t> columnIndex(std::string_view name) const {
         return source.columnIndex(name);
     }
@@ -108,6 +114,7 @@ public:
     std::span<const size_t> columns;
     std::span<const Predicate> where;
     std::optional<size_t> limit;
+    std::optional<size_t> stop_after_column;
     size_t returned = 0;
     Vec<std::string_view> proj_buf;
     bool negate = false;

@@ -58,28 +58,37 @@ TEST(CApiCollect, BothLayoutsAreExactAndOutliveTheScanner) {
     rowkit_test::TempDir dir;
     size_t cols[] = {3, 1};
     const CPredicate not_rome = {3, ROWKIT_OP_NEQ, "Rome", nullptr, 0};
-    const COptions all = rowkit_test::defaultOptions(), projected = {cols, 2, &not_rome, 1, 4, -1, 0};
+    const COptions all = rowkit_test::defaultOptions(), projected = {cols, 2, &not_rome, 1, 4, -1, 0},
+                   two_columns = {nullptr, 0, nullptr, 0, -1, 1, 0};
     // One row is read with rowkit_next first, and is not collected. With
     // `projected`: columns {3, 1}, city != Rome, at most 4 rows counting the
     // one read first.
-    const struct { std::string name, text; const COptions *o; std::string row_major, columnar; } cases[] = {
+    const std::string ragged = "a,b,c\n0\n1\n2,3,4\n5,6,,8,9\n,x\0y\n"s;
+    const struct { std::string name, text; const COptions *o; std::string row_major, columnar; size_t width; } cases[] = {
         {"p.csv", "id,name,age,city\n1,ann,34,Oslo\n2,bob,27,\"Lima, PE\"\n3,cy,,Rome\n4,dee,41.5,\"Say \"\"hi\"\"\"\n5,eve,abc,Oslo\n",
          &projected, "3x2:Lima, PE\0bob\0Say \"hi\"\0dee\0Oslo\0eve\0"s,
-         "3: Lima, PESay \"hi\"Oslo/0,8,16,20 bobdeeeve/0,3,6,9"},
-        // Rows are brought to the first collected row's width, not the
-        // header's; empty fields are empty values; a NUL inside a field is kept.
-        {"r.csv", "a,b\n0\n1,2,\n4\n5,6,,8,9\n,x\0y,\n"s, &all, "4x3:1\0" "2\0\0" "4\0\0\0" "5\0" "6\0\0" "\0x\0y\0\0"s,
-         "4: 145/0,1,2,3,3 26x\0y/0,1,1,2,5 /0,0,0,0,0"s},
+         "3: Lima, PESay \"hi\"Oslo/0,8,16,20 bobdeeeve/0,3,6,9", 2},
+        // Rows are brought to the header's width, even when the first
+        // collected row is short: no later row loses a column. Empty fields
+        // are empty values; a NUL inside a field is kept.
+        {"r.csv", ragged, &all, "4x3:1\0\0\0" "2\0" "3\0" "4\0" "5\0" "6\0\0" "\0x\0y\0\0"s,
+         "4: 125/0,1,2,3,3 36x\0y/0,0,1,2,5 4/0,0,1,1,1"s, 3},
+        // max_column cuts the width to the columns the rows carry.
+        {"m.csv", ragged, &two_columns, "4x2:1\0\0" "2\0" "3\0" "5\0" "6\0" "\0x\0y\0"s,
+         "4: 125/0,1,2,3,3 36x\0y/0,0,1,2,5"s, 2},
         // A first object without keys: rows with no fields and no columns.
-        {"e.ndjson", "{}\n{}\n{\"a\":1}\n{}\n", &all, "3x0:", "3:"},
+        {"e.ndjson", "{}\n{}\n{\"a\":1}\n{}\n", &all, "3x0:", "3:", 0},
     };
     for (const auto &c : cases)
         for (bool columnar : {false, true}) {
             Ctx *ctx = rowkit_open(dir.write(c.name, c.text).c_str(), c.o);
             ASSERT_EQ(rowkit_next(ctx, nullptr, nullptr), 1);
             EXPECT_EQ(collect(ctx, columnar), columnar ? c.columnar : c.row_major) << c.name;
-            // A drained handle (or a used-up limit) yields an empty result.
-            EXPECT_EQ(collect(ctx, columnar, true), columnar ? "0:" : "0x0:") << c.name;
+            // A drained handle (or a used-up limit) yields no rows, still at
+            // the handle's width.
+            std::string empty_columns;
+            for (size_t i = 0; i < c.width; ++i) empty_columns += " /0";
+            EXPECT_EQ(collect(ctx, columnar, true), columnar ? "0:" + empty_columns : "0x" + std::to_string(c.width) + ":") << c.name;
         }
 }
 
