@@ -4,11 +4,16 @@
  *
  * Options are fixed when a handle is opened, so a first handle reads the
  * header to find the columns by name and a second one does the filtered,
- * projected read. */
+ * projected read. A row that cannot be read (an unclosed quote, say) is
+ * reported on stderr and skipped: the handle stays usable and the next call
+ * goes on with the following row. The exit status is 1 when any row failed. */
 #include <stdint.h>
 #include <stdio.h>
 
 #include "rowkit.h"
+
+/* A read error that does not go away makes every call fail; give up then. */
+#define MAX_FAILURES_IN_A_ROW 100
 
 static int fail(const char *path)
 {
@@ -38,9 +43,11 @@ int main(int argc, char **argv)
     rowkit_close(header);
 
     CPredicate age_at_least_30 = {.column = columns[2], .op = ROWKIT_OP_GTE, .value = "30"};
-    COptions options = {.columns = columns, .n_columns = 3,
-                        .where = &age_at_least_30, .n_where = 1,
-                        .limit = -1, .max_column = -1};
+    COptions options = ROWKIT_OPTIONS_INIT;
+    options.columns = columns;
+    options.n_columns = 3;
+    options.where = &age_at_least_30;
+    options.n_where = 1;
     Ctx *ctx = rowkit_open(path, &options);
     if (!ctx)
         return fail(path);
@@ -51,12 +58,19 @@ int main(int argc, char **argv)
     const char *const *fields;
     size_t n;
     int rc;
-    while ((rc = rowkit_next(ctx, &fields, &n)) == 1) {
+    int failures = 0, failures_in_a_row = 0;
+    while ((rc = rowkit_next(ctx, &fields, &n)) != 0) {
+        if (rc < 0) {
+            fail(path);
+            failures++;
+            if (++failures_in_a_row == MAX_FAILURES_IN_A_ROW)
+                break;
+            continue;
+        }
+        failures_in_a_row = 0;
         for (i = 0; i < n; i++)
             printf("%s%c", fields[i], i + 1 < n ? '\t' : '\n');
     }
-    if (rc < 0)
-        fail(path);
     rowkit_close(ctx);
-    return rc < 0 ? 1 : 0;
+    return failures ? 1 : 0;
 }
