@@ -3,119 +3,155 @@
 #include <cstring>
 
 #include "byte_search.hpp"
+#include "simd_count.hpp"
 
 namespace rowkit {
 
-ChunkReader::ChunkReader(ChunkReader &&o) noexcept
-    : input_bytes(o.input_bytes),
-      input_pos(o.input_pos),
-      buf(o.buf),
-      buf_cap(o.buf_cap),
-      buf_len(o.buf_len),
-      buf_pos(o.buf_pos),
-      line_scratch(std::move(o.line_scratch)),
-      file(std::move(o.file)),
-      eof(o.eof),
-      skip_partial_line(o.skip_partial_line) {
-    o.buf = nullptr;
-    o.buf_cap = o.buf_len = o.buf_pos = 0;
-}
-
-ChunkReader &ChunkReader::operator=(ChunkReader &&o) noexcept {
-    if (this != &o) {
-        this->~ChunkReader();
-        new (this) ChunkReader(std::move(o));
-    }
-    return *this;
-}
-
-Status ChunkReader::init(FileHandle f, std::string_view bytes, size_t chunk_size) {
-    if (chunk_size == 0) return Error::InvalidChunkSize;
-    buf = static_cast<char *>(allocBytes(chunk_size));
-    if (!buf) return Error::OutOfMemory;
-    buf_cap = chunk_size;
-    buf_len = buf_pos = 0;
-    input_bytes = bytes;
-    input_pos = 0;
-    file = std::move(f);
-    eof = false;
+Status ChunkReader::allocBuffer(size_t chunk_size) {
+    buf_.reset(static_cast<char *>(allocBytes(chunk_size)));
+    if (!buf_) return Error::OutOfMemory;
+    cap_ = chunk_size;
+    len_ = pos_ = 0;
+    eof_ = false;
+    skip_partial_line_ = false;
+    line_scratch_.clear();
     return Status();
 }
 
-Status ChunkReader::fillBuffer() {
-    size_t n;
-    if (file.isOpen()) {
-        auto r = readChunk(file.fd(), buf, buf_cap);
-        if (!r.ok()) return r.error();
-        n = *r;
-    } else {
-        n = input_bytes.size() - input_pos;
-        if (n > buf_cap) n = buf_cap;
-        if (n) std::memcpy(buf, input_bytes.data() + input_pos, n);
-        input_pos += n;
+Status ChunkReader::openFile(const char *path, size_t chunk_size) {
+    *this = ChunkReader();
+    if (chunk_size == 0) return Error::InvalidChunkSize;
+    Result<FileHandle> file = openNonEmpty(path);
+    if (!file.ok()) return file.error();
+    ROWKIT_TRY(allocBuffer(chunk_size));
+    owned_ = std::move(*file);
+    fd_ = owned_.fd();
+    end_ = UINT64_MAX;
+    return Status();
+}
+
+Status ChunkReader::initBytes(std::string_view bytes, size_t chunk_size) {
+    *this = ChunkReader();
+    if (chunk_size == 0) return Error::InvalidChunkSize;
+    if (bytes.empty()) return Error::EmptyFile;
+    ROWKIT_TRY(allocBuffer(chunk_size));
+    bytes_ = bytes;
+    end_ = bytes.size();
+    return Status();
+}
+
+Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size) {
+    *this = ChunkReader();
+    if (chunk_size == 0) return Error::InvalidChunkSize;
+    ROWKIT_TRY(allocBuffer(chunk_size));
+    fd_ = fd;
+    offset_ = begin;
+    end_ = end > begin ? end : begin;
+    return Status();
+}
+
+Status ChunkReader::refill() {
+    const uint64_t left = end_ - offset_;
+    const size_t want = left < cap_ ? static_cast<size_t>(left) : cap_;
+    size_t n = 0;
+    if (fd_ >= 0) {
+        if (want) {
+            Result<size_t> got = readChunkAt(fd_, buf_.get(), want, offset_);
+            if (!got.ok()) return got.error();
+            n = *got;
+        }
+    } else if (want) {
+        std::memcpy(buf_.get(), bytes_.data() + offset_, want);
+        n = want;
     }
-    buf_len = n;
-    buf_pos = 0;
-    if (n == 0) eof = true;
+    offset_ += n;
+    len_ = n;
+    pos_ = 0;
+    if (n == 0) eof_ = true;
     return Status();
 }
 
 Result<bool> ChunkReader::nextLine(const InputLimits &limits, std::string_view *line) {
-    line_scratch.clear();
-    while (skip_partial_line) {
-        if (buf_pos < buf_len) {
-            size_t i = bytes::findByte(buf + buf_pos, buf_len - buf_pos, '\n');
-            if (i < buf_len - buf_pos) {
-                buf_pos += i + 1;
-                skip_partial_line = false;
+    line_scratch_.clear();
+    char *const buf = buf_.get();
+    while (skip_partial_line_) {
+        if (pos_ < len_) {
+            size_t i = bytes::findByte(buf + pos_, len_ - pos_, '\n');
+            if (i < len_ - pos_) {
+                pos_ += i + 1;
+                skip_partial_line_ = false;
                 break;
             }
-            buf_pos = buf_len;
+            pos_ = len_;
         }
-        if (eof) {
-            skip_partial_line = false;
+        if (eof_) {
+            skip_partial_line_ = false;
             return false;
         }
-        ROWKIT_TRY(fillBuffer());
+        ROWKIT_TRY(refill());
     }
     for (;;) {
-        if (buf_pos < buf_len) {
-            const char *start = buf + buf_pos;
-            size_t remaining = buf_len - buf_pos;
+        if (pos_ < len_) {
+            const char *start = buf + pos_;
+            size_t remaining = len_ - pos_;
             size_t i = bytes::findByte(start, remaining, '\n');
             if (i < remaining) {
-                if (limits.max_record_bytes && line_scratch.size() + i > *limits.max_record_bytes)
+                if (limits.max_record_bytes && line_scratch_.size() + i > *limits.max_record_bytes)
                     return Error::RecordTooLarge;
-                buf_pos += i + 1;
-                if (line_scratch.empty()) {
+                pos_ += i + 1;
+                if (line_scratch_.empty()) {
                     *line = trimCR(std::string_view(start, i));
                     return true;
                 }
-                if (!line_scratch.append(start, i)) {
-                    line_scratch.clear();
+                if (!line_scratch_.append(start, i)) {
+                    line_scratch_.clear();
                     return Error::OutOfMemory;
                 }
-                *line = trimCR(view(line_scratch));
+                *line = trimCR(view(line_scratch_));
                 return true;
             }
             if (limits.max_record_bytes &&
-                line_scratch.size() + remaining > *limits.max_record_bytes)
+                line_scratch_.size() + remaining > *limits.max_record_bytes)
                 return Error::RecordTooLarge;
-            if (!line_scratch.append(start, remaining)) {
-                line_scratch.clear();
-                buf_pos = buf_len;
-                skip_partial_line = true;
+            if (!line_scratch_.append(start, remaining)) {
+                line_scratch_.clear();
+                pos_ = len_;
+                skip_partial_line_ = true;
                 return Error::OutOfMemory;
             }
-            buf_pos = buf_len;
+            pos_ = len_;
         }
-        if (eof) {
-            if (line_scratch.empty()) return false;
-            *line = trimCR(view(line_scratch));
+        if (eof_) {
+            if (line_scratch_.empty()) return false;
+            *line = trimCR(view(line_scratch_));
             return true;
         }
-        ROWKIT_TRY(fillBuffer());
+        ROWKIT_TRY(refill());
     }
+}
+
+Result<size_t> ChunkReader::countRemainingLines() {
+    size_t lines = 0;
+    bool examined = false;
+    char last = '\n';
+    for (;;) {
+        if (pos_ < len_) {
+            lines += bytes::countByte(buf_.get() + pos_, len_ - pos_, '\n');
+            last = buf_.get()[len_ - 1];
+            examined = true;
+            pos_ = len_;
+        }
+        if (eof_) break;
+        ROWKIT_TRY(refill());
+    }
+    if (examined && last != '\n') ++lines;
+    // The tail of a line that was dropped for lack of memory is the first
+    // line counted above; it never comes back as a row.
+    if (skip_partial_line_) {
+        skip_partial_line_ = false;
+        if (examined) --lines;
+    }
+    return lines;
 }
 
 }  // namespace rowkit

@@ -1,9 +1,17 @@
-// Fixed-size chunk reads over a file or an in-memory byte range, and line
-// assembly across chunk boundaries. Both readers (CSV and JSON records) are
-// built on it.
+// Fixed-size chunk reads over a file, a byte range of a file or bytes held in
+// memory, and line assembly across chunk boundaries. Both readers (CSV and
+// JSON records) are built on it.
+//
+// Files are read with positional reads (pread), which neither use nor move
+// the descriptor's file offset. That is what lets several readers share one
+// descriptor: the parallel scan opens the file once and gives each worker
+// thread a reader over its own byte range (initRange); the readers borrow the
+// descriptor, and the one owner closes it after the last reader is gone.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "alloc.hpp"
@@ -18,40 +26,82 @@ inline constexpr size_t kDefaultChunkSize = 262144;
 class ChunkReader {
 public:
     ChunkReader() = default;
-    ChunkReader(const ChunkReader &) = delete;
-    ChunkReader &operator=(const ChunkReader &) = delete;
-    ChunkReader(ChunkReader &&o) noexcept;
-    ChunkReader &operator=(ChunkReader &&o) noexcept;
-    ~ChunkReader() { freeBytes(buf); }
+    ChunkReader(ChunkReader &&) noexcept = default;
+    ChunkReader &operator=(ChunkReader &&) noexcept = default;
 
-    // Takes the file (or, without one, reads `bytes`, which must outlive the
-    // reader) and allocates the chunk buffer. chunk_size must not be 0.
-    Status init(FileHandle file, std::string_view bytes, size_t chunk_size);
+    // ---- sources ----------------------------------------------------------
+    // Each one replaces whatever the reader read before and allocates the
+    // chunk buffer. InvalidChunkSize when chunk_size is 0 (checked before
+    // anything else), OutOfMemory; on failure the reader holds nothing.
 
-    // Replaces the buffer's contents with the next chunk: buf_len becomes
-    // the count read, buf_pos 0, and a count of 0 sets eof.
-    Status fillBuffer();
+    // Opens `path` read-only; the reader owns the descriptor and reads the
+    // whole file. The platform's open errors; EmptyFile for a file of zero
+    // bytes.
+    Status openFile(const char *path, size_t chunk_size);
+
+    // Reads `bytes`, which are not copied and must outlive the reader.
+    // EmptyFile when there are none.
+    Status initBytes(std::string_view bytes, size_t chunk_size);
+
+    // Reads the bytes [begin, end) of the file open on `fd`, stopping at
+    // `end` or at the end of the file, whichever comes first; a range with
+    // begin >= end is empty. The descriptor is borrowed: the reader never
+    // closes it, and whoever opened it keeps it open until every reader over
+    // it is gone. Any number of readers, on any threads, may share it.
+    Status initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size);
+
+    // ---- chunks -----------------------------------------------------------
+
+    // The bytes of the current chunk not yet consumed.
+    std::string_view unread() const { return std::string_view(buf_.get() + pos_, len_ - pos_); }
+    // Marks the first n bytes of unread() consumed (n <= unread().size()).
+    void consume(size_t n) { pos_ += n; }
+    // Replaces the chunk with the next one, dropping what was left unread.
+    // A read of zero bytes means the input has ended. Read errors are
+    // returned as they are, after which the position is unknown.
+    Status refill();
+    // Whether a refill found nothing more: with unread() empty, the input
+    // is exhausted.
+    bool inputEnded() const { return eof_; }
+
+    // ---- lines ------------------------------------------------------------
 
     // The next line without its line feed and with one trailing CR removed.
     // Returns false at the end of the input. The line is valid until the next
-    // call. RecordTooLarge when the line (CR included) exceeds the bound.
+    // call. RecordTooLarge when the line (CR included) exceeds the bound;
+    // OutOfMemory when a line spanning chunks cannot be assembled, in which
+    // case the rest of that line is skipped.
     Result<bool> nextLine(const InputLimits &limits, std::string_view *line);
 
-    // Unread bytes of the current buffer.
-    std::string_view unread() const { return std::string_view(buf + buf_pos, buf_len - buf_pos); }
+    // Counts the lines in the rest of the input without assembling them and
+    // consumes them: the unread part of the chunk, then every further chunk
+    // until a refill yields nothing. Every line feed ends a line, blank lines
+    // included; a last line without a line feed counts too. The rest of a
+    // line that nextLine skipped for lack of memory is not counted. Read
+    // errors are returned as they are.
+    Result<size_t> countRemainingLines();
 
-    std::string_view input_bytes;  // the in-memory source (not owned)
-    size_t input_pos = 0;          // next unread byte of input_bytes
-    char *buf = nullptr;           // chunk buffer, owned
-    size_t buf_cap = 0;            // chunk size
-    size_t buf_len = 0;            // valid bytes in buf
-    size_t buf_pos = 0;            // next unconsumed byte in buf
-    ByteBuf line_scratch;          // a line spanning chunks is assembled here
-    FileHandle file;               // the open file, when reading one
-    bool eof = false;              // a refill produced zero bytes
+private:
+    struct FreeBytes {
+        void operator()(char *p) const { freeBytes(p); }
+    };
+
+    Status allocBuffer(size_t chunk_size);
+
+    std::string_view bytes_;  // the in-memory source (not owned)
+    FileHandle owned_;        // the file, when the reader opened it
+    int fd_ = -1;             // the descriptor read from: owned_'s or a borrowed one
+    uint64_t offset_ = 0;     // next byte to read, in the file or in bytes_
+    uint64_t end_ = 0;        // the source ends here (exclusive), or at the file's end
+    std::unique_ptr<char, FreeBytes> buf_;  // the chunk buffer
+    size_t cap_ = 0;                        // chunk size
+    size_t len_ = 0;                        // valid bytes in the buffer
+    size_t pos_ = 0;                        // next unconsumed byte of the buffer
+    ByteBuf line_scratch_;                  // a line spanning chunks is assembled here
+    bool eof_ = false;                      // a refill produced zero bytes
     // Set when a line could not be assembled for lack of memory: its unread
     // rest is skipped so that it never comes back as a row of its own.
-    bool skip_partial_line = false;
+    bool skip_partial_line_ = false;
 };
 
 // Drops one trailing carriage return.

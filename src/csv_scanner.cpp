@@ -1,17 +1,13 @@
 #include "csv_scanner.hpp"
 
-#include "file_io.hpp"
-#include "simd_count.hpp"
-
 namespace rowkit {
 
 Result<Scanner> Scanner::open(const char *path) { return openWithOptions(path, ScannerOptions()); }
 
 Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options) {
-    if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    auto file = openNonEmpty(path);
-    if (!file.ok()) return file.error();
-    return initSource(std::move(*file), std::string_view(), options);
+    ChunkReader reader;
+    ROWKIT_TRY(reader.openFile(path, options.chunk_size));
+    return initSource(std::move(reader), options);
 }
 
 Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
@@ -20,18 +16,17 @@ Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
 
 Result<Scanner> Scanner::fromBytesWithOptions(std::string_view bytes,
                                               const ScannerOptions &options) {
-    if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    if (bytes.empty()) return Error::EmptyFile;
-    return initSource(FileHandle(), bytes, options);
+    ChunkReader reader;
+    ROWKIT_TRY(reader.initBytes(bytes, options.chunk_size));
+    return initSource(std::move(reader), options);
 }
 
-Result<Scanner> Scanner::initSource(FileHandle file, std::string_view bytes,
-                                    const ScannerOptions &options) {
+Result<Scanner> Scanner::initSource(ChunkReader reader, const ScannerOptions &options) {
     Scanner s;
     s.limits_ = options.limits;
     s.stop_after_column_ = options.stop_after_column;
     s.delimiter_ = options.delimiter;
-    ROWKIT_TRY(s.reader_.init(std::move(file), bytes, options.chunk_size));
+    s.reader_ = std::move(reader);
     ROWKIT_TRY(s.readHeader());
     return s;
 }
@@ -57,12 +52,6 @@ Status Scanner::readHeader() {
     return Status();
 }
 
-std::optional<size_t> Scanner::columnIndex(std::string_view name) const {
-    for (size_t i = 0; i < header_.size(); ++i)
-        if (header_[i].view() == name) return i;
-    return std::nullopt;
-}
-
 RowResult Scanner::next() {
     if (limit_failure_) return *limit_failure_;
     if (ended_) return std::optional<Row>();
@@ -84,16 +73,8 @@ RowResult Scanner::next() {
 Result<size_t> Scanner::countRemaining() {
     if (limit_failure_) return *limit_failure_;
     if (ended_) return size_t{0};
-    if (limits_.enabled()) {
-        size_t n = 0;
-        for (;;) {
-            RowResult r = next();
-            if (!r.ok()) return r.error();
-            if (!r->has_value()) return n;
-            ++n;
-        }
-    }
-    auto lines = countRemainingLines(reader_);
+    if (limits_.enabled()) return countByReading(*this);
+    Result<size_t> lines = reader_.countRemainingLines();
     if (!lines.ok()) {
         // As in next(): after a failed read the position is unknown.
         limit_failure_ = lines.error();

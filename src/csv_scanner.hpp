@@ -49,20 +49,17 @@ public:
     Result<size_t> countRemaining();
 
     // Index of the first header name equal to `name`.
-    std::optional<size_t> columnIndex(std::string_view name) const;
+    std::optional<size_t> columnIndex(std::string_view name) const {
+        return findColumn(header(), name);
+    }
     std::span<const OwnedStr> header() const {
         return std::span<const OwnedStr>(header_.data(), header_.size());
     }
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
 
-    // The chunk reader, for counting over the rest of the input.
-    ChunkReader &reader() { return reader_; }
-    std::optional<Error> storedFailure() const { return limit_failure_; }
-
 private:
-    static Result<Scanner> initSource(FileHandle file, std::string_view bytes,
-                                      const ScannerOptions &options);
+    static Result<Scanner> initSource(ChunkReader reader, const ScannerOptions &options);
     Status readHeader();
     RowResult splitInto(std::string_view line);
 

@@ -67,16 +67,11 @@ Result<FileHandle> openNonEmpty(const char *path) {
     return std::move(opened->file);
 }
 
-namespace {
-
-// Reads until n bytes or the end of the file; positional when `offset` is
-// given.
-Result<size_t> readFull(int fd, char *buf, size_t n, const uint64_t *offset) {
+Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
     size_t got = 0;
     while (got < n) {
         if (readHookFails()) return errorFromErrno(errno);
-        ssize_t r = offset ? ::pread(fd, buf + got, n - got, static_cast<off_t>(*offset + got))
-                           : ::read(fd, buf + got, n - got);
+        ssize_t r = ::pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
         if (r < 0) {
             if (errno == EINTR) continue;
             return errorFromErrno(errno);
@@ -85,14 +80,6 @@ Result<size_t> readFull(int fd, char *buf, size_t n, const uint64_t *offset) {
         got += static_cast<size_t>(r);
     }
     return got;
-}
-
-}  // namespace
-
-Result<size_t> readChunk(int fd, char *buf, size_t n) { return readFull(fd, buf, n, nullptr); }
-
-Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
-    return readFull(fd, buf, n, &offset);
 }
 
 }  // namespace rowkit

@@ -39,11 +39,10 @@ Result<OpenedFile> openForReading(const char *path);
 // The same for a reader: a file of zero bytes fails with EmptyFile.
 Result<FileHandle> openNonEmpty(const char *path);
 
-// One read of up to n bytes (fewer only at the end of the file), retried on
-// EINTR and looped over short reads. 0 means end of file.
-Result<size_t> readChunk(int fd, char *buf, size_t n);
-
-// The same with a position (pread), for readers that share a descriptor.
+// One read of up to n bytes at `offset` (fewer only at the end of the file),
+// retried on EINTR and looped over short reads; 0 means end of file. The
+// read is positional (pread): the descriptor's own offset is neither used
+// nor moved, so readers may share a descriptor.
 Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset);
 
 #if ROWKIT_TEST_HOOKS

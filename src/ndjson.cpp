@@ -1,8 +1,6 @@
 #include "ndjson.hpp"
 
 #include "byte_search.hpp"
-#include "file_io.hpp"
-#include "simd_count.hpp"
 
 namespace rowkit {
 
@@ -12,12 +10,73 @@ inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == 
 
 }  // namespace
 
+JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos) {
+    if (where_ == Where::ended) return Event::array_end;
+    // The state in locals for the loop; stored back before every return.
+    Where where = where_;
+    bool in_string = in_string_;
+    bool after_backslash = after_backslash_;
+    size_t depth = depth_;
+    Event event = Event::more;
+    size_t i = *pos;
+    while (i < n) {
+        if (in_string) {
+            if (after_backslash) {
+                after_backslash = false;
+                ++i;
+                continue;
+            }
+            i += bytes::findEither(text + i, n - i, '"', '\\');
+            if (i >= n) break;
+            if (text[i++] == '"')
+                in_string = false;
+            else
+                after_backslash = true;
+            continue;
+        }
+        const char c = text[i++];
+        if (c == '"') {
+            in_string = true;
+        } else if (where == Where::object) {
+            if (c == '{') {
+                ++depth;
+            } else if (c == '}' && --depth == 0) {
+                where = Where::between;
+                event = Event::object_end;
+                break;
+            }
+        } else if (where == Where::skipped) {
+            if (c == '[' || c == '{')
+                ++depth;
+            else if ((c == ']' || c == '}') && --depth == 0)
+                where = Where::between;
+        } else if (c == '{') {
+            where = Where::object;
+            depth = 1;
+            event = Event::object_start;
+            break;
+        } else if (c == '[') {
+            where = Where::skipped;
+            depth = 1;
+        } else if (c == ']') {
+            where = Where::ended;
+            event = Event::array_end;
+            break;
+        }
+    }
+    where_ = where;
+    in_string_ = in_string;
+    after_backslash_ = after_backslash;
+    depth_ = depth;
+    *pos = event == Event::more ? n : i;
+    return event;
+}
+
 Result<NdjsonScanner> NdjsonScanner::openWithOptions(const char *path,
                                                      const NdjsonScannerOptions &options) {
-    if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    auto file = openNonEmpty(path);
-    if (!file.ok()) return file.error();
-    return initSource(std::move(*file), std::string_view(), options);
+    ChunkReader reader;
+    ROWKIT_TRY(reader.openFile(path, options.chunk_size));
+    return initSource(std::move(reader), options);
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
@@ -26,16 +85,16 @@ Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
 
 Result<NdjsonScanner> NdjsonScanner::fromBytesWithOptions(std::string_view bytes,
                                                           const NdjsonScannerOptions &options) {
-    if (options.chunk_size == 0) return Error::InvalidChunkSize;
-    if (bytes.empty()) return Error::EmptyFile;
-    return initSource(FileHandle(), bytes, options);
+    ChunkReader reader;
+    ROWKIT_TRY(reader.initBytes(bytes, options.chunk_size));
+    return initSource(std::move(reader), options);
 }
 
-Result<NdjsonScanner> NdjsonScanner::initSource(FileHandle file, std::string_view bytes,
+Result<NdjsonScanner> NdjsonScanner::initSource(ChunkReader reader,
                                                 const NdjsonScannerOptions &options) {
     NdjsonScanner s;
     s.limits_ = options.limits;
-    ROWKIT_TRY(s.reader_.init(std::move(file), bytes, options.chunk_size));
+    s.reader_ = std::move(reader);
     if (!s.tokens_.resize(json::kMaxTokens)) return Error::OutOfMemory;
     ROWKIT_TRY(s.detectMode());
     ROWKIT_TRY(s.readHeader());
@@ -46,25 +105,25 @@ Result<NdjsonScanner> NdjsonScanner::initSource(FileHandle file, std::string_vie
 // Chunks of nothing but whitespace are passed over, so the choice does not
 // depend on the chunk size.
 Status NdjsonScanner::detectMode() {
-    ChunkReader &r = reader_;
     bool passed_chunk = false;
     bool saw_line_feed = false;
     for (;;) {
-        ROWKIT_TRY(r.fillBuffer());
-        if (r.buf_len == 0) {
+        ROWKIT_TRY(reader_.refill());
+        const std::string_view chunk = reader_.unread();
+        if (chunk.empty()) {
             // Empty input has no record; input of only whitespace has a
             // blank first line, which is not an object.
             return passed_chunk ? Status(Error::InvalidJson) : Status();
         }
-        for (size_t i = 0; i < r.buf_len; ++i) {
-            char c = r.buf[i];
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            char c = chunk[i];
             if (isBlank(c)) {
                 saw_line_feed |= c == '\n';
                 continue;
             }
             if (c == '[') {
                 mode_ = Mode::json_array;
-                r.buf_pos = i + 1;
+                reader_.consume(i + 1);
                 return Status();
             }
             mode_ = Mode::line_delimited;
@@ -72,7 +131,7 @@ Status NdjsonScanner::detectMode() {
                 // The whitespace already passed over was the start of the
                 // first line, or whole blank lines before it.
                 if (saw_line_feed) return Error::InvalidJson;
-                r.buf_pos = i;
+                reader_.consume(i);
             }
             return Status();
         }
@@ -111,123 +170,98 @@ void NdjsonScanner::setStopAfterColumn(std::optional<size_t> column) {
     wanted_columns_ = column && *column < header_.size() ? *column + 1 : header_.size();
 }
 
-std::optional<size_t> NdjsonScanner::columnIndex(std::string_view name) const {
-    for (size_t i = 0; i < header_.size(); ++i)
-        if (header_[i].view() == name) return i;
-    return std::nullopt;
-}
-
 Result<bool> NdjsonScanner::nextRecord(std::string_view *record) {
     if (mode_ == Mode::json_array) return nextObject(record);
     return reader_.nextLine(limits_, record);
 }
 
-Status NdjsonScanner::appendToScratch(const char *p, size_t n, bool *discarding) {
+Status NdjsonScanner::appendToObject(const char *from, const char *to, bool *discarding) {
     if (*discarding) return Status();
-    ByteBuf &scratch = reader_.line_scratch;
-    if (limits_.max_record_bytes && scratch.size() + n > *limits_.max_record_bytes)
+    const size_t n = static_cast<size_t>(to - from);
+    if (limits_.max_record_bytes && object_scratch_.size() + n > *limits_.max_record_bytes)
         return Error::RecordTooLarge;
-    if (!scratch.append(p, n)) {
+    if (!object_scratch_.append(from, n)) {
         // Go on to the end of the object without keeping it, so that the
         // next call starts after it.
-        scratch.clear();
+        object_scratch_.clear();
         *discarding = true;
     }
     return Status();
 }
 
-// Scans from the read position with fresh state: between objects, strings
-// and non-object elements (with everything nested in them) are skipped whole,
-// and only the array's own ']' ends the input; inside an object, strings are
-// tracked and braces counted until the object closes.
-Result<bool> NdjsonScanner::nextObject(std::string_view *record, bool assemble) {
-    ChunkReader &r = reader_;
-    r.line_scratch.clear();
-    if (array_ended_) return false;
-    bool started = false;
-    bool in_string = false;
-    bool escaped = false;
-    bool discarding = false;
-    bool assembled = false;
-    size_t depth = 0;       // braces open in the current object
-    size_t skip_depth = 0;  // brackets and braces open in a skipped element
-    size_t start = 0;       // the object's '{' in the current buffer
+// The assemble operation over the array scan: an object that ends in the
+// chunk it started in is a slice of that chunk; one that spans chunks is
+// copied piece by piece into object_scratch_.
+Result<bool> NdjsonScanner::nextObject(std::string_view *record) {
+    object_scratch_.clear();
+    const char *start = nullptr;  // the object's first byte not yet copied
+    bool assembled = false;       // object_scratch_ holds its first part
+    bool discarding = false;      // a part could not be copied
     for (;;) {
-        if (r.buf_pos >= r.buf_len) {
-            if (started && assemble) {
-                ROWKIT_TRY(appendToScratch(r.buf + start, r.buf_len - start, &discarding));
-                assembled = true;
-            }
-            if (r.eof) {
-                r.line_scratch.clear();
-                if (started) return Error::InvalidJson;  // cut off by the end of the input
-                return false;                           // a missing ']' is accepted
-            }
-            ROWKIT_TRY(r.fillBuffer());
-            start = 0;
-            continue;
-        }
-        const char *b = r.buf;
-        const size_t n = r.buf_len;
-        size_t i = r.buf_pos;
-        for (; i < n; ++i) {
-            char c = b[i];
-            if (in_string) {
-                if (escaped) {
-                    escaped = false;
-                    continue;
-                }
-                i += bytes::findEither(b + i, n - i, '"', '\\');
-                if (i >= n) break;
-                if (b[i] == '"')
-                    in_string = false;
-                else
-                    escaped = true;
+        const std::string_view chunk = reader_.unread();
+        size_t used = 0;
+        const JsonArrayScan::Event event = array_.step(chunk.data(), chunk.size(), &used);
+        reader_.consume(used);
+        const char *const stop = chunk.data() + used;
+        switch (event) {
+            case JsonArrayScan::Event::object_start:
+                start = stop - 1;
                 continue;
-            }
-            if (c == '"') {
-                in_string = true;
-            } else if (started) {
-                if (c == '{') {
-                    ++depth;
-                } else if (c == '}' && --depth == 0) {
-                    r.buf_pos = i + 1;
-                    if (!assemble) return true;
-                    if (discarding) {
-                        r.line_scratch.clear();
-                        return Error::OutOfMemory;
-                    }
-                    if (!assembled) {
-                        *record = std::string_view(b + start, i + 1 - start);
-                        ROWKIT_TRY(limits_.checkRecord(record->size()));
-                        return true;
-                    }
-                    ROWKIT_TRY(appendToScratch(b, i + 1, &discarding));
-                    if (discarding) {
-                        r.line_scratch.clear();
-                        return Error::OutOfMemory;
-                    }
-                    *record = view(r.line_scratch);
+            case JsonArrayScan::Event::array_end:
+                return false;
+            case JsonArrayScan::Event::more:
+                break;
+            case JsonArrayScan::Event::object_end:
+                if (!assembled) {
+                    *record = std::string_view(start, static_cast<size_t>(stop - start));
+                    ROWKIT_TRY(limits_.checkRecord(record->size()));
                     return true;
                 }
-            } else if (skip_depth > 0) {
-                if (c == '[' || c == '{')
-                    ++skip_depth;
-                else if (c == ']' || c == '}')
-                    --skip_depth;
-            } else if (c == '{') {
-                started = true;
-                start = i;
-                depth = 1;
-            } else if (c == '[') {
-                skip_depth = 1;
-            } else if (c == ']') {
-                array_ended_ = true;
-                r.buf_pos = i + 1;
-                return false;
-            }
+                ROWKIT_TRY(appendToObject(start, stop, &discarding));
+                if (discarding) {
+                    object_scratch_.clear();
+                    return Error::OutOfMemory;
+                }
+                *record = view(object_scratch_);
+                return true;
         }
-        r.buf_pos = n;
+        if (array_.inObject()) {
+            ROWKIT_TRY(appendToObject(start, stop, &discarding));
+            assembled = true;
+        }
+        if (reader_.inputEnded()) {
+            object_scratch_.clear();
+            if (!array_.inObject()) return false;  // a missing ']' is accepted
+            array_.end();
+            return Error::InvalidJson;  // an object cut off by the end of the input
+        }
+        ROWKIT_TRY(reader_.refill());
+        start = reader_.unread().data();
+    }
+}
+
+// The skip operation over the array scan: objects are only counted.
+Result<size_t> NdjsonScanner::skipObjects() {
+    size_t objects = 0;
+    for (;;) {
+        const std::string_view chunk = reader_.unread();
+        size_t used = 0;
+        for (;;) {
+            const JsonArrayScan::Event event = array_.step(chunk.data(), chunk.size(), &used);
+            if (event == JsonArrayScan::Event::more) break;
+            if (event == JsonArrayScan::Event::array_end) {
+                reader_.consume(used);
+                return objects;
+            }
+            objects += event == JsonArrayScan::Event::object_end;
+        }
+        reader_.consume(used);
+        if (reader_.inputEnded()) {
+            if (!array_.inObject()) return objects;
+            array_.end();
+            return Error::InvalidJson;
+        }
+        ROWKIT_TRY(reader_.refill());
     }
 }
 
@@ -295,37 +329,17 @@ RowResult NdjsonScanner::fullRow(std::string_view record) {
 
 Result<size_t> NdjsonScanner::countRemaining() {
     if (limit_failure_) return *limit_failure_;
-    if (limits_.enabled()) {
-        size_t n = 0;
-        for (;;) {
-            RowResult r = next();
-            if (!r.ok()) return r.error();
-            if (!r->has_value()) return n;
-            ++n;
-        }
-    }
+    if (limits_.enabled()) return countByReading(*this);
     size_t n = used_first_row_ ? 0 : 1;
     used_first_row_ = true;
-    if (mode_ == Mode::json_array) {
-        size_t objects = 0;
-        for (;;) {
-            std::string_view unused;
-            auto got = nextObject(&unused, false);
-            if (!got.ok()) {
-                if (got.error() != Error::InvalidJson) limit_failure_ = got.error();
-                return got.error();
-            }
-            if (!*got) break;
-            ++objects;
-        }
-        return n + objects;
+    Result<size_t> rest = mode_ == Mode::json_array ? skipObjects() : reader_.countRemainingLines();
+    if (!rest.ok()) {
+        // Read errors are final, as in next(); an object cut off by the end
+        // of the input is not.
+        if (rest.error() != Error::InvalidJson) limit_failure_ = rest.error();
+        return rest.error();
     }
-    auto lines = countRemainingLines(reader_);
-    if (!lines.ok()) {
-        limit_failure_ = lines.error();
-        return lines.error();
-    }
-    return n + *lines;
+    return n + *rest;
 }
 
 }  // namespace rowkit

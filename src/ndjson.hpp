@@ -31,6 +31,45 @@
 
 namespace rowkit {
 
+// The scan of the inside of a JSON array of objects (after its '['), as a
+// small state machine whose whole state lives in the object, so that the
+// array can be fed in pieces of any size (chunks) with the same events at
+// the same offsets as when it is fed whole.
+//
+// Between elements, '{' starts an object; '[' starts an element that is
+// skipped whole with everything nested in it; '"' starts a string that is
+// skipped; ']' ends the array; every other byte (commas, whitespace, bare
+// scalars) is passed over. Inside an object only braces are counted; strings
+// are tracked everywhere, so that brackets and braces inside them count for
+// nothing.
+class JsonArrayScan {
+public:
+    enum class Event : uint8_t {
+        more,          // the piece is used up
+        object_start,  // the byte before *pos is an object's '{'
+        object_end,    // the byte before *pos is the '}' that closed it
+        array_end,     // the array's ']' was met; every later step says so at once
+    };
+
+    // Scans text[*pos, n) up to and including the first byte that makes an
+    // event and leaves *pos after it, or scans to n and returns more.
+    Event step(const char *text, size_t n, size_t *pos);
+
+    bool inObject() const { return where_ == Where::object; }
+    // Ends the array as its ']' would, for input cut off inside an object.
+    void end() { where_ = Where::ended; }
+
+private:
+    enum class Where : uint8_t { between, object, skipped, ended };
+
+    Where where_ = Where::between;
+    bool in_string_ = false;
+    bool after_backslash_ = false;  // in a string, the byte before was an escaping backslash
+    // Braces open in the object, or brackets and braces open in the skipped
+    // element.
+    size_t depth_ = 0;
+};
+
 struct NdjsonScannerOptions {
     size_t chunk_size = kDefaultChunkSize;  // bytes per read; 0 is InvalidChunkSize
     InputLimits limits;
@@ -77,7 +116,9 @@ public:
     Result<size_t> countRemaining();
 
     // Index of the first header name equal to `name`.
-    std::optional<size_t> columnIndex(std::string_view name) const;
+    std::optional<size_t> columnIndex(std::string_view name) const {
+        return findColumn(header(), name);
+    }
     std::span<const OwnedStr> header() const {
         return std::span<const OwnedStr>(header_.data(), header_.size());
     }
@@ -85,15 +126,18 @@ public:
     const InputLimits &limits() const { return limits_; }
 
 private:
-    static Result<NdjsonScanner> initSource(FileHandle file, std::string_view bytes,
+    static Result<NdjsonScanner> initSource(ChunkReader reader,
                                             const NdjsonScannerOptions &options);
     Status detectMode();
     Status readHeader();
     Result<bool> nextRecord(std::string_view *record);
-    // The next object of an array, assembled across chunks unless
-    // `assemble` is false (counting), when only its end is found.
-    Result<bool> nextObject(std::string_view *record, bool assemble = true);
-    Status appendToScratch(const char *p, size_t n, bool *discarding);
+    // Assembles the next object of an array, across chunks when it spans
+    // them; false at the end of the array.
+    Result<bool> nextObject(std::string_view *record);
+    // Skips the rest of an array, returning how many objects it held.
+    Result<size_t> skipObjects();
+    // Appends [from, to) to the object being assembled.
+    Status appendToObject(const char *from, const char *to, bool *discarding);
     RowResult fullRow(std::string_view record);
 
     InputLimits limits_;
@@ -109,9 +153,10 @@ private:
     std::optional<size_t> stop_after_column_;
     size_t wanted_columns_ = 0;
     std::optional<Error> limit_failure_;
+    JsonArrayScan array_;     // where the array scan stands (array mode)
+    ByteBuf object_scratch_;  // an object spanning chunks is assembled here
     Mode mode_ = Mode::line_delimited;
     bool used_first_row_ = false;
-    bool array_ended_ = false;  // the array's closing ']' was met
 };
 
 }  // namespace rowkit

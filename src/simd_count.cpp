@@ -69,32 +69,3 @@ size_t countByte(const char *p, size_t n, char c) {
 }
 
 }  // namespace rowkit::bytes
-
-namespace rowkit {
-
-Result<size_t> countRemainingLines(ChunkReader &reader) {
-    size_t lines = 0;
-    bool examined = false;
-    char last = '\n';
-    for (;;) {
-        std::string_view rest = reader.unread();
-        if (!rest.empty()) {
-            lines += bytes::countByte(rest.data(), rest.size(), '\n');
-            last = rest.back();
-            examined = true;
-            reader.buf_pos = reader.buf_len;
-        }
-        if (reader.eof) break;
-        ROWKIT_TRY(reader.fillBuffer());
-    }
-    if (examined && last != '\n') ++lines;
-    // The tail of a line that was dropped for lack of memory is the first
-    // line counted above; it never comes back as a row.
-    if (reader.skip_partial_line) {
-        reader.skip_partial_line = false;
-        if (examined) --lines;
-    }
-    return lines;
-}
-
-}  // namespace rowkit

@@ -11,8 +11,6 @@
 #include <cstddef>
 
 #include "byte_search.hpp"
-#include "chunk_reader.hpp"
-#include "errors.hpp"
 
 namespace rowkit::bytes {
 
@@ -20,16 +18,3 @@ namespace rowkit::bytes {
 size_t countByte(const char *p, size_t n, char c);
 
 }  // namespace rowkit::bytes
-
-namespace rowkit {
-
-// Counts the lines in the rest of the reader's input without assembling
-// them: the unread part of the current chunk, then every further chunk until
-// a refill yields nothing (the reader is then at its end). Every line feed
-// ends a line, blank lines included; a last line without a line feed counts
-// too. When the reader was told to skip the rest of a line it could not
-// assemble, that remainder is not counted. Read errors are returned as they
-// are, leaving the reader's position unknown.
-Result<size_t> countRemainingLines(ChunkReader &reader);
-
-}  // namespace rowkit

@@ -1,0 +1,167 @@
+// The chunk reader: every source through every chunk size, byte ranges of a
+// shared descriptor, lines and line counts across chunk boundaries, errors.
+#include "chunk_reader.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "support/test_files.hpp"
+
+using namespace rowkit;
+
+namespace {
+
+// Every chunk size up to 40, a few primes past it, and the default.
+std::vector<size_t> chunkSizes() {
+    std::vector<size_t> sizes;
+    for (size_t n = 1; n <= 40; ++n)
+        sizes.push_back(n);
+    for (size_t n : {61u, 127u, 509u, 4093u})
+        sizes.push_back(n);
+    sizes.push_back(kDefaultChunkSize);
+    return sizes;
+}
+
+// Lines of every length from 0 to 40, some ending in CR, the last one without
+// a line feed.
+std::string makeText() {
+    std::string text;
+    for (size_t i = 0; i < 60; ++i) {
+        for (size_t k = 0; k < i * 7 % 41; ++k)
+            text += static_cast<char>('a' + (i + k) % 26);
+        text += i % 5 == 0 ? "\r\n" : "\n";
+    }
+    return text + "end";
+}
+
+// Everything the reader yields, chunk by chunk; no chunk is longer than
+// `chunk`. "!" + the error's name on a failed refill.
+std::string drain(ChunkReader &r, size_t chunk) {
+    std::string out;
+    for (;;) {
+        std::string_view unread = r.unread();
+        EXPECT_LE(unread.size(), chunk);
+        out.append(unread);
+        r.consume(unread.size());
+        if (r.inputEnded()) return out;
+        if (Status s = r.refill(); !s.ok()) return out + "!" + errorName(s.error());
+    }
+}
+
+// nextLine over the whole input, each line followed by '|'.
+std::string lines(ChunkReader &r) {
+    std::string out;
+    std::string_view line;
+    for (;;) {
+        Result<bool> got = r.nextLine(InputLimits(), &line);
+        if (!got.ok()) return out + "!" + errorName(got.error());
+        if (!*got) return out;
+        out.append(line) += '|';
+    }
+}
+
+// What lines() gives for `text`, and how many lines countRemainingLines
+// finds in it.
+std::string expectedLines(std::string_view text, size_t *count) {
+    std::string out;
+    *count = 0;
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        out.append(trimCR(line)) += '|';
+        ++*count;
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return out;
+}
+
+}  // namespace
+
+// Ranges at the start, in the middle, to the end, past the end and empty:
+// each reader gives exactly its range's bytes, lines and line count, at every
+// chunk size. The readers share one descriptor, whose own offset they never
+// move and which they never close.
+TEST(ChunkReader, RangesOfASharedDescriptor) {
+    rowkit_test::TempDir dir;
+    const std::string text = makeText();
+    const uint64_t n = text.size();
+    const int fd = ::open(dir.write("t.txt", text).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::pair<uint64_t, uint64_t> ranges[] = {{0, 0},          {0, n},     {0, 100},
+                                                    {100, 517},      {517, n},   {n, n},
+                                                    {300, n + 1000}, {600, 200}, {n + 5, n + 9}};
+    for (auto [begin, end] : ranges) {
+        const std::string want = begin < n && begin < end ? text.substr(begin, end - begin) : "";
+        size_t want_count = 0;
+        const std::string want_lines = expectedLines(want, &want_count);
+        for (size_t chunk : chunkSizes()) {
+            ChunkReader bytes_reader, line_reader, count_reader;
+            ASSERT_TRUE(bytes_reader.initRange(fd, begin, end, chunk).ok());
+            ASSERT_TRUE(line_reader.initRange(fd, begin, end, chunk).ok());
+            ASSERT_TRUE(count_reader.initRange(fd, begin, end, chunk).ok());
+            EXPECT_EQ(drain(bytes_reader, chunk), want)
+                << begin << ".." << end << " chunk " << chunk;
+            EXPECT_EQ(lines(line_reader), want_lines) << begin << ".." << end << " chunk " << chunk;
+            Result<size_t> count = count_reader.countRemainingLines();
+            ASSERT_TRUE(count.ok());
+            EXPECT_EQ(*count, want_count) << begin << ".." << end << " chunk " << chunk;
+        }
+    }
+    // Two readers over the halves, refilled in turn, each keep to their own.
+    ChunkReader first, second;
+    ASSERT_TRUE(first.initRange(fd, 0, n / 2, 7).ok());
+    ASSERT_TRUE(second.initRange(fd, n / 2, n, 5).ok());
+    std::string a, b;
+    while (!first.inputEnded() || !second.inputEnded()) {
+        for (auto [r, out] : {std::pair{&first, &a}, {&second, &b}}) {
+            if (r->inputEnded()) continue;
+            ASSERT_TRUE(r->refill().ok());
+            out->append(r->unread());
+        }
+    }
+    EXPECT_EQ(a + b, text);
+    EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+    ::close(fd);
+}
+
+// A whole file (the reader owns the descriptor) and bytes held in memory give
+// the same bytes, lines and count at every chunk size; each source refuses a
+// zero chunk size first, and the whole ones refuse empty input.
+TEST(ChunkReader, FilesBytesAndErrors) {
+    rowkit_test::TempDir dir;
+    const std::string text = makeText();
+    const std::string path = dir.write("t.txt", text);
+    size_t want_count = 0;
+    const std::string want_lines = expectedLines(text, &want_count);
+    for (size_t chunk : chunkSizes()) {
+        for (int source = 0; source < 2; ++source) {
+            ChunkReader r[3];
+            for (ChunkReader &one : r) {
+                Status s = source ? one.initBytes(text, chunk) : one.openFile(path.c_str(), chunk);
+                ASSERT_TRUE(s.ok()) << source << " chunk " << chunk;
+            }
+            EXPECT_EQ(drain(r[0], chunk), text) << source << " chunk " << chunk;
+            EXPECT_EQ(lines(r[1]), want_lines) << source << " chunk " << chunk;
+            EXPECT_EQ(*r[2].countRemainingLines(), want_count) << source << " chunk " << chunk;
+        }
+    }
+    ChunkReader r;
+    EXPECT_EQ(r.openFile((dir.path() + "/none").c_str(), 0).error(), Error::InvalidChunkSize);
+    EXPECT_EQ(r.initBytes("", 0).error(), Error::InvalidChunkSize);
+    EXPECT_EQ(r.initRange(-1, 0, 1, 0).error(), Error::InvalidChunkSize);
+    EXPECT_EQ(r.openFile((dir.path() + "/none").c_str(), 1).error(), Error::FileNotFound);
+    EXPECT_EQ(r.openFile(dir.write("empty", "").c_str(), 1).error(), Error::EmptyFile);
+    EXPECT_EQ(r.initBytes("", 1).error(), Error::EmptyFile);
+    // A failed read is returned as it is.
+    ASSERT_TRUE(r.openFile(path.c_str(), 16).ok());
+    file_hook::failReadAt(3, EIO);
+    const std::string got = drain(r, 16);
+    file_hook::failReadAt(0, 0);
+    EXPECT_EQ(got, text.substr(0, 32) + "!InputOutput");
+}
