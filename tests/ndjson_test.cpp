@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -78,7 +79,44 @@ Table makeTable(size_t n_rows) {
     return t.array += "]\n", t;
 }
 
+// The events of scanning the inside of an array fed in pieces of `piece`
+// bytes (each in a block of its own, so that a read past it is caught), each
+// as its letter and the offset in the whole text after it: 's' an object's
+// start, 'e' its end, ']' the array's end; "cut" when the text ends inside an
+// object.
+std::string arrayEvents(std::string_view text, size_t piece) {
+    JsonArrayScan scan;
+    std::string out;
+    for (size_t begin = 0; begin < text.size(); begin += piece) {
+        const std::vector<char> block(text.begin() + begin, text.begin() + std::min(text.size(), begin + piece));
+        for (size_t pos = 0;;) {
+            const JsonArrayScan::Event e = scan.step(block.data(), block.size(), &pos);
+            if (e == JsonArrayScan::Event::more) break;
+            out += " se]"[static_cast<int>(e)] + std::to_string(begin + pos) + " ";
+            if (e == JsonArrayScan::Event::array_end) return out;
+        }
+    }
+    return out + (scan.inObject() ? "cut" : "");
+}
+
 }  // namespace
+
+// The array scan fed in pieces of every size gives the events it gives when
+// fed whole: strings (escaped quotes and backslashes included), skipped
+// elements and brace depth all carry across the boundaries.
+TEST(NdjsonScanner, ArrayScanStateSurvivesEveryPieceSize) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"a":"}"}, 5, "{", [{"b":1}, "]"], {"c":{"d":"\\\"}{"}} ] {"x":1})", "s1 e9 s36 e55 ]57 "},
+        {R"(null,{"k":"\\"},{"k":"{\"}"},{"n":{}})", "s6 e15 s17 e28 s30 e37 "},
+        {R"( {"a":{"b":"x\"}", "c"  )", "s2 cut"},
+        {R"("[{", "\"]", {})", "s14 e15 "},
+    };
+    for (const auto &[text, want] : cases) {
+        EXPECT_EQ(arrayEvents(text, text.size()), want) << text;
+        for (size_t piece = 1; piece < text.size(); ++piece)
+            EXPECT_EQ(arrayEvents(text, piece), want) << text << " piece " << piece;
+    }
+}
 
 // Every case runs on a small stack: deep nesting must never exhaust it.
 TEST(NdjsonScanner, RecordsBadRecordsArraysLimitsAndNesting) {
@@ -141,8 +179,24 @@ TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
     Steps want_lines = t.rows, want_array = t.rows;
     want_lines.insert(want_lines.end(), {"!InvalidJson", "last|||"});
     want_array.push_back("last|||");
-    for (size_t chunk : {1u, 2u, 8u, 17u, 4096u, 262144u})
-        EXPECT_TRUE(scanSteps(lines, chunked(chunk)) == want_lines && scanSteps(array, chunked(chunk)) == want_array) << "chunk " << chunk;
+    // Every chunk size to 64, some primes past it, and the default; rows
+    // and counts (from the start and after three rows) as for the whole
+    // input in one chunk.
+    std::vector<size_t> chunks = {lines.size(), 97, 251, 509, 1021, 4093, kDefaultChunkSize};
+    for (size_t chunk = 1; chunk <= 64; ++chunk) chunks.push_back(chunk);
+    for (size_t chunk : chunks) {
+        EXPECT_EQ(scanSteps(lines, chunked(chunk)), want_lines) << "chunk " << chunk;
+        EXPECT_EQ(scanSteps(array, chunked(chunk)), want_array) << "chunk " << chunk;
+        for (const std::string *text : {&lines, &array}) {
+            for (size_t skip : {0, 3}) {
+                auto s = NdjsonScanner::fromBytesWithOptions(*text, chunked(chunk));
+                for (size_t i = 0; i < skip; ++i) ASSERT_TRUE(s->next().ok());
+                auto n = s->countRemaining();
+                ASSERT_TRUE(n.ok()) << "chunk " << chunk;
+                EXPECT_EQ(*n, t.rows.size() + 2 - skip - (text == &array)) << "chunk " << chunk;
+            }
+        }
+    }
 }
 
 TEST(NdjsonScanner, CountRemainingAndStoredReadErrors) {
