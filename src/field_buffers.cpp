@@ -73,16 +73,10 @@ FieldBuffers::CopyResult FieldBuffers::copyRow(Row row) {
     return CopyResult::ok;
 }
 
-int FieldBuffers::handOut(Row row, const char *const **out_fields, size_t *out_n) {
-    const CopyResult r = copyRow(row);
-    if (r != CopyResult::ok) {
-        setError(r == CopyResult::grow_failed ? "out of memory growing field buffers"
-                                              : "out of memory copying row");
-        return -1;
-    }
-    if (out_fields) *out_fields = field_ptrs.data();
-    if (out_n) *out_n = row.size();
-    return 1;
+int FieldBuffers::failedHandOut(CopyResult r) {
+    setError(r == CopyResult::grow_failed ? "out of memory growing field buffers"
+                                          : "out of memory copying row");
+    return -1;
 }
 
 }  // namespace rowkit

@@ -38,7 +38,18 @@ struct FieldBuffers {
     // outputs (either may be null) at the copies and returns 1; or sets the
     // message ("out of memory growing field buffers", "out of memory copying
     // row") and returns -1, leaving the outputs alone.
-    int handOut(Row row, const char *const **out_fields, size_t *out_n);
+    int handOut(Row row, const char *const **out_fields, size_t *out_n) {
+        const CopyResult r = copyRow(row);
+        if (r != CopyResult::ok) [[unlikely]]
+            return failedHandOut(r);
+        if (out_fields) *out_fields = field_ptrs.data();
+        if (out_n) *out_n = row.size();
+        return 1;
+    }
+
+private:
+    // Sets the message of a failed copy and returns -1.
+    static int failedHandOut(CopyResult r);
 };
 
 }  // namespace rowkit

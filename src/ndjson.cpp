@@ -8,6 +8,17 @@ namespace {
 
 inline bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// The bytes that can change the array scan's state outside strings: quotes,
+// braces and brackets.
+struct ArrayBytes {
+    bool matters[256];
+    constexpr ArrayBytes() : matters() {
+        for (char c : {'"', '{', '}', '[', ']'})
+            matters[static_cast<unsigned char>(c)] = true;
+    }
+};
+constexpr ArrayBytes kArrayBytes;
+
 }  // namespace
 
 JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos) {
@@ -34,6 +45,9 @@ JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos
                 after_backslash = true;
             continue;
         }
+        while (i < n && !kArrayBytes.matters[static_cast<unsigned char>(text[i])])
+            ++i;
+        if (i >= n) break;
         const char c = text[i++];
         if (c == '"') {
             in_string = true;
