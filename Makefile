@@ -10,8 +10,9 @@ all:
 	$(CMAKE) -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF
 	$(CMAKE) --build build -j $(JOBS)
 
+# A short tour of the rowkit command line on the bundled examples.
 demo: all
-	./build/scan examples/people.csv
+	@sh tools/demo.sh build/tools/rowkit
 
 # Everything CI runs: warnings as errors, vector and scalar kernels, then the
 # whole suite under AddressSanitizer + UndefinedBehaviorSanitizer and the

@@ -1,0 +1,123 @@
+/* cmd_scan.c - scan: the whole file collected into columns, written back as
+ * CSV, or a summary of rows and bytes per column. */
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "cli.h"
+#include "command.h"
+#include "output.h"
+#include "rowkit.h"
+
+static const char *const file_only[] = {"FILE"};
+
+/* The matching rows of the whole file in columns; NULL after reporting the
+ * library's error. */
+static CollectColumnarCtx *collect(CommandLine *line)
+{
+    COptions options = filters_options(&line->filters);
+    Ctx *ctx = rowkit_open(line->positionals[0], &options);
+    CollectColumnarCtx *columns = ctx ? rowkit_collect_columnar(ctx) : NULL;
+    if (!columns)
+        fail_library();
+    rowkit_close(ctx);
+    return columns;
+}
+
+/* The name of result column `c`: the header's, or empty for a column past
+ * the header's end. */
+static const char *column_name(const Input *input, size_t c)
+{
+    const char *name = input_column_name(input, c);
+    return name ? name : "";
+}
+
+static void write_summary(const Input *input, CollectColumnarCtx *columns)
+{
+    size_t n_rows = rowkit_collect_columnar_n_rows(columns);
+    size_t n_cols = rowkit_collect_columnar_n_cols(columns);
+    /* Without rows there are no result columns: list the header's. */
+    size_t n = n_cols ? n_cols : input_n_columns(input);
+    out_str("column,rows,bytes\n");
+    for (size_t c = 0; c < n && !out_closed(); c++) {
+        size_t bytes = 0;
+        rowkit_collect_columnar_data(columns, c, &bytes);
+        out_csv_field(column_name(input, c));
+        out_char(',');
+        out_u64(n_rows);
+        out_char(',');
+        out_u64(bytes);
+        out_char('\n');
+    }
+}
+
+static void write_names(const Input *input, size_t n)
+{
+    for (size_t c = 0; c < n; c++) {
+        if (c > 0)
+            out_char(',');
+        out_csv_field(column_name(input, c));
+    }
+    out_char('\n');
+}
+
+static int write_rows(const Input *input, CollectColumnarCtx *columns)
+{
+    size_t n_rows = rowkit_collect_columnar_n_rows(columns);
+    size_t n_cols = rowkit_collect_columnar_n_cols(columns);
+    /* Without rows there are no result columns: the header's names alone. */
+    write_names(input, n_cols ? n_cols : input_n_columns(input));
+    if (n_cols == 0)
+        return 0;
+    const uint32_t **offsets = malloc(n_cols * sizeof *offsets);
+    const char **data = malloc(n_cols * sizeof *data);
+    if (!offsets || !data) {
+        free(offsets);
+        free(data);
+        return fail_no_memory(), -1;
+    }
+    for (size_t c = 0; c < n_cols; c++) {
+        offsets[c] = rowkit_collect_columnar_offsets(columns, c, NULL);
+        data[c] = (const char *)rowkit_collect_columnar_data(columns, c, NULL);
+    }
+    for (size_t r = 0; r < n_rows && !out_closed(); r++) {
+        for (size_t c = 0; c < n_cols; c++) {
+            uint32_t start = offsets[c][r], end = offsets[c][r + 1];
+            if (c > 0)
+                out_char(',');
+            if (end > start)
+                out_csv_bytes(data[c] + start, end - start);
+            else if (n_cols == 1)
+                out_bytes("\"\"", 2); /* a lone empty field is not an empty line */
+        }
+        out_char('\n');
+    }
+    free(offsets);
+    free(data);
+    return 0;
+}
+
+enum { OPT_SCAN_SUMMARY = OPT_FIRST_OWN };
+
+int cmd_scan(int argc, char **argv)
+{
+    static const OptionSpec specs[] = {FILTER_OPTIONS, {"summary", 0, 0}};
+    CommandLine line;
+    command_begin(&line, argc, argv, specs, sizeof specs / sizeof specs[0], 1, file_only, 1);
+    int summary = 0;
+    const char *value;
+    int id;
+    while ((id = command_next(&line, &value)) >= 0)
+        summary = 1;
+    if (id == ARGS_ERROR || command_open(&line) < 0)
+        return command_end(&line, STATUS_ERROR);
+    CollectColumnarCtx *columns = collect(&line);
+    if (!columns)
+        return command_end(&line, STATUS_ERROR);
+    int status = STATUS_OK;
+    if (summary)
+        write_summary(&line.input, columns);
+    else if (write_rows(&line.input, columns) < 0)
+        status = STATUS_ERROR;
+    rowkit_collect_columnar_close(columns);
+    return command_end(&line, status);
+}

@@ -1,0 +1,22 @@
+#!/bin/sh
+# The tour that `make demo` gives: each command as a user would type it,
+# then its output. Usage: tools/demo.sh [PATH-TO-ROWKIT]
+ROWKIT=${1:-build/tools/rowkit}
+rowkit() { "$ROWKIT" "$@"; }
+
+run() {
+    printf '\n$ %s\n' "$1"
+    eval "$1"
+    status=$?
+    if [ "$status" -ne 0 ]; then
+        printf '(exit status %s)\n' "$status"
+    fi
+}
+
+run "rowkit headers examples/people.csv"
+run "rowkit count examples/people.csv --where 'age >= 30'"
+run "rowkit select examples/people.csv --columns name,age,city --where 'age >= 30' --where 'city != Lyon'"
+run "rowkit stats examples/people.csv age"
+run "rowkit top examples/people.ndjson age -k 3 --columns name,age"
+run "rowkit validate examples/people.ndjson --schema examples/people.schema.json"
+exit 0

@@ -1,0 +1,80 @@
+/* input.c - the input file's header and column references. */
+#include "input.h"
+
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "args.h"
+#include "output.h"
+
+int input_open(Input *input, const char *path)
+{
+    input->header = rowkit_open(path, NULL);
+    return input->header ? 0 : (fail_library(), -1);
+}
+
+void input_close(Input *input)
+{
+    rowkit_close(input->header);
+    input->header = NULL;
+}
+
+size_t input_n_columns(const Input *input) { return rowkit_n_columns(input->header); }
+
+const char *input_column_name(const Input *input, size_t index)
+{
+    return rowkit_column_name(input->header, index);
+}
+
+/* "#" followed by digits only. */
+static int is_index_reference(const char *reference)
+{
+    if (reference[0] != '#' || reference[1] == '\0')
+        return 0;
+    for (const char *p = reference + 1; *p; p++)
+        if (*p < '0' || *p > '9')
+            return 0;
+    return 1;
+}
+
+int input_column(const Input *input, const char *reference, size_t *out)
+{
+    if (is_index_reference(reference)) {
+        size_t n = input_n_columns(input);
+        size_t index = 0;
+        for (const char *p = reference + 1; *p && index < n; p++)
+            index = index * 10 + (size_t)(*p - '0'); /* stops once past n: no overflow */
+        if (index >= n)
+            return fail_usage("column %s is out of range: the header has %zu column%s",
+                              reference, n, n == 1 ? "" : "s"),
+                   -1;
+        *out = index;
+        return 0;
+    }
+    size_t index = rowkit_column_index(input->header, reference);
+    if (index == SIZE_MAX)
+        return fail_usage("unknown column \"%s\"", reference), -1;
+    *out = index;
+    return 0;
+}
+
+int input_column_list(const Input *input, const char *list, size_t **out, size_t *n)
+{
+    char **items;
+    size_t count;
+    if (args_split_list("--columns", list, &items, &count) < 0)
+        return -1;
+    size_t *columns = malloc(count * sizeof *columns);
+    int rc = columns ? 0 : (fail_no_memory(), -1);
+    for (size_t i = 0; rc == 0 && i < count; i++)
+        rc = input_column(input, items[i], &columns[i]);
+    args_free_list(items, count);
+    if (rc < 0) {
+        free(columns);
+        return -1;
+    }
+    *out = columns;
+    *n = count;
+    return 0;
+}

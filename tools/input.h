@@ -1,0 +1,30 @@
+/* input.h - the input file's header and the column references that resolve
+ * through it: a header name, or #N for the zero-based column N. */
+#ifndef ROWKIT_CLI_INPUT_H
+#define ROWKIT_CLI_INPUT_H
+
+#include <stddef.h>
+
+#include "rowkit.h"
+
+typedef struct Input {
+    Ctx *header; /* opened without options, only for the header */
+} Input;
+
+/* Opens `path` and reads its header; 0, or -1 after reporting the library's
+ * error. */
+int input_open(Input *input, const char *path);
+void input_close(Input *input);
+
+size_t input_n_columns(const Input *input);
+const char *input_column_name(const Input *input, size_t index);
+
+/* Resolves one reference; 0, or -1 after a usage error naming it. */
+int input_column(const Input *input, const char *reference, size_t *out);
+
+/* Resolves a comma-separated LIST of references (items quoted as in
+ * args_take_item) into a new array freed with free(); 0, or -1 after an
+ * error. */
+int input_column_list(const Input *input, const char *list, size_t **out, size_t *n);
+
+#endif

@@ -1,0 +1,200 @@
+/* output.c - buffered standard output and diagnostics. */
+#include "output.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "rowkit.h"
+
+enum { BUFFER_SIZE = 64 * 1024 };
+
+static char buffer[BUFFER_SIZE];
+static size_t used;
+static int closed;      /* the reader went away or a write failed */
+static int write_errno; /* the failed write's errno; 0 for a closed pipe */
+
+void out_init(void)
+{
+    /* A closed pipe then shows up as EPIPE on write, which ends the command
+     * quietly instead of killing it. */
+    signal(SIGPIPE, SIG_IGN);
+}
+
+static void write_all(const char *bytes, size_t n)
+{
+    while (n > 0 && !closed) {
+        ssize_t written = write(STDOUT_FILENO, bytes, n);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            closed = 1;
+            write_errno = errno == EPIPE ? 0 : errno;
+            return;
+        }
+        bytes += written;
+        n -= (size_t)written;
+    }
+}
+
+static void flush(void)
+{
+    write_all(buffer, used);
+    used = 0;
+}
+
+void out_bytes(const char *bytes, size_t n)
+{
+    if (n > BUFFER_SIZE - used) {
+        flush();
+        if (n >= BUFFER_SIZE) {
+            write_all(bytes, n);
+            return;
+        }
+    }
+    memcpy(buffer + used, bytes, n);
+    used += n;
+}
+
+void out_str(const char *text) { out_bytes(text, strlen(text)); }
+
+void out_char(char c)
+{
+    if (used == BUFFER_SIZE)
+        flush();
+    buffer[used++] = c;
+}
+
+void out_u64(uint64_t value)
+{
+    char text[24];
+    int n = snprintf(text, sizeof text, "%llu", (unsigned long long)value);
+    out_bytes(text, (size_t)n);
+}
+
+void out_double(double value)
+{
+    char text[40];
+    int n = 0;
+    for (int digits = 15; digits <= 17; digits++) {
+        n = snprintf(text, sizeof text, "%.*g", digits, value);
+        if (strtod(text, NULL) == value)
+            break;
+    }
+    out_bytes(text, (size_t)n);
+}
+
+void out_csv_field(const char *field)
+{
+    size_t plain = strcspn(field, ",\"\r\n");
+    if (field[plain] == '\0') {
+        out_bytes(field, plain);
+        return;
+    }
+    out_char('"');
+    for (;;) {
+        const char *quote = strchr(field, '"');
+        if (!quote) {
+            out_str(field);
+            break;
+        }
+        out_bytes(field, (size_t)(quote - field) + 1);
+        out_char('"');
+        field = quote + 1;
+    }
+    out_char('"');
+}
+
+void out_csv_bytes(const char *bytes, size_t n)
+{
+    size_t i = 0;
+    while (i < n && bytes[i] != ',' && bytes[i] != '"' && bytes[i] != '\r' && bytes[i] != '\n')
+        i++;
+    if (i == n) {
+        out_bytes(bytes, n);
+        return;
+    }
+    out_char('"');
+    const char *end = bytes + n;
+    for (;;) {
+        const char *quote = memchr(bytes, '"', (size_t)(end - bytes));
+        if (!quote) {
+            out_bytes(bytes, (size_t)(end - bytes));
+            break;
+        }
+        out_bytes(bytes, (size_t)(quote - bytes) + 1);
+        out_char('"');
+        bytes = quote + 1;
+    }
+    out_char('"');
+}
+
+void out_csv_record(const char *const *fields, size_t n)
+{
+    if (n == 1 && fields[0][0] == '\0') {
+        out_bytes("\"\"\n", 3);
+        return;
+    }
+    for (size_t i = 0; i < n; i++) {
+        if (i > 0)
+            out_char(',');
+        out_csv_field(fields[i]);
+    }
+    out_char('\n');
+}
+
+int out_closed(void) { return closed; }
+
+int out_finish(int status)
+{
+    flush();
+    if (closed && write_errno != 0) {
+        int saved = write_errno;
+        write_errno = 0; /* reported once */
+        return fail("cannot write output: %s", strerror(saved));
+    }
+    return status;
+}
+
+static void vreport(const char *format, va_list args)
+{
+    flush();
+    fputs("rowkit: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+}
+
+int fail(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(format, args);
+    va_end(args);
+    return STATUS_ERROR;
+}
+
+int fail_library(void)
+{
+    const char *message = rowkit_last_error();
+    return fail("%s", message ? message : "unknown error");
+}
+
+int fail_usage(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vreport(format, args);
+    va_end(args);
+    if (cli_command) {
+        const char *usage = cli_command->usage;
+        fprintf(stderr, "rowkit: %.*s\n", (int)strcspn(usage, "\n"), usage);
+    }
+    return STATUS_ERROR;
+}
+
+int fail_no_memory(void) { return fail("out of memory"); }
