@@ -2,6 +2,7 @@
  * answer: stats, top and sort. */
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "cli.h"
 #include "command.h"
@@ -10,11 +11,12 @@
 
 static const char *const file_and_column[] = {"FILE", "COLUMN"};
 
+/* "label value", values aligned; the label alone when there is no value. */
 static void write_stat(const char *label, double value, int has_value)
 {
     out_str(label);
     if (has_value) {
-        out_char(' ');
+        out_bytes("      ", 6 - strlen(label));
         out_double(value);
     }
     out_char('\n');
@@ -41,10 +43,10 @@ int cmd_stats(int argc, char **argv)
         out_str("count ");
         out_u64(stats.count);
         out_char('\n');
-        write_stat("sum  ", stats.sum, 1);
-        write_stat("min  ", stats.min, stats.has_values);
-        write_stat("max  ", stats.max, stats.has_values);
-        write_stat("mean ", stats.avg, stats.has_values);
+        write_stat("sum", stats.sum, 1);
+        write_stat("min", stats.min, stats.has_values);
+        write_stat("max", stats.max, stats.has_values);
+        write_stat("mean", stats.avg, stats.has_values);
     }
     rowkit_close(ctx);
     return command_end(&line, status);
@@ -60,7 +62,7 @@ typedef struct Ranking {
     size_t key;       /* the key's index in the rows the handle delivers */
 } Ranking;
 
-/* Resolves the key and --columns, opens the handle, writes the header line. */
+/* Resolves the key and --columns and opens the handle. */
 static Ctx *open_ranking(CommandLine *line, const char *columns_text, Ranking *ranking)
 {
     size_t key;
@@ -99,18 +101,16 @@ static Ctx *open_ranking(CommandLine *line, const char *columns_text, Ranking *r
         fail_library();
         return NULL;
     }
-    size_t n = columns_text ? ranking->n_output : input_n_columns(&line->input);
-    const char **names = malloc((n ? n : 1) * sizeof *names);
-    if (!names) {
-        rowkit_close(ctx);
-        fail_no_memory();
-        return NULL;
-    }
-    for (size_t i = 0; i < n; i++)
-        names[i] = input_column_name(&line->input, columns_text ? ranking->columns[i] : i);
-    out_csv_record(names, n);
-    free(names);
     return ctx;
+}
+
+/* The header line: the --columns list, or every column. */
+static void write_ranked_header(const Input *input, const Ranking *ranking)
+{
+    if (ranking->columns)
+        input_write_header(input, ranking->columns, ranking->n_output);
+    else
+        input_write_header(input, NULL, input_n_columns(input));
 }
 
 static void write_ranked_row(const Ranking *ranking, const char *const *fields, size_t n)
@@ -155,6 +155,7 @@ int cmd_top(int argc, char **argv)
     if (!top) {
         status = fail_library();
     } else {
+        write_ranked_header(&line.input, &ranking);
         const char *const *fields;
         size_t n;
         int rc = 0;
@@ -200,6 +201,7 @@ int cmd_sort(int argc, char **argv)
     if (!sorted) {
         status = fail_library();
     } else {
+        write_ranked_header(&line.input, &ranking);
         const char *const *fields;
         size_t n;
         int rc = 0;

@@ -56,21 +56,6 @@ int cmd_count(int argc, char **argv)
     return command_end(&line, status);
 }
 
-/* Writes the names of `columns` (every column when n_columns is 0) as one
- * CSV record. */
-static int write_header(const Input *input, const size_t *columns, size_t n_columns)
-{
-    size_t n = n_columns ? n_columns : input_n_columns(input);
-    const char **names = malloc((n ? n : 1) * sizeof *names);
-    if (!names)
-        return fail_no_memory(), -1;
-    for (size_t i = 0; i < n; i++)
-        names[i] = input_column_name(input, n_columns ? columns[i] : i);
-    out_csv_record(names, n);
-    free(names);
-    return 0;
-}
-
 enum { OPT_SELECT_COLUMNS = OPT_FIRST_OWN, OPT_SELECT_LIMIT, OPT_SELECT_FORMAT };
 
 int cmd_select(int argc, char **argv)
@@ -115,9 +100,9 @@ int cmd_select(int argc, char **argv)
     Ctx *ctx = rowkit_open(line.positionals[0], &options);
     if (!ctx) {
         status = fail_library();
-    } else if (write_header(&line.input, columns, n_columns) < 0) {
-        status = STATUS_ERROR;
     } else {
+        input_write_header(&line.input, columns,
+                           columns ? n_columns : input_n_columns(&line.input));
         const char *const *fields;
         size_t n;
         int rc = 0;

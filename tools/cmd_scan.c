@@ -50,22 +50,12 @@ static void write_summary(const Input *input, CollectColumnarCtx *columns)
     }
 }
 
-static void write_names(const Input *input, size_t n)
-{
-    for (size_t c = 0; c < n; c++) {
-        if (c > 0)
-            out_char(',');
-        out_csv_field(column_name(input, c));
-    }
-    out_char('\n');
-}
-
 static int write_rows(const Input *input, CollectColumnarCtx *columns)
 {
     size_t n_rows = rowkit_collect_columnar_n_rows(columns);
     size_t n_cols = rowkit_collect_columnar_n_cols(columns);
     /* Without rows there are no result columns: the header's names alone. */
-    write_names(input, n_cols ? n_cols : input_n_columns(input));
+    input_write_header(input, NULL, n_cols ? n_cols : input_n_columns(input));
     if (n_cols == 0)
         return 0;
     const uint32_t **offsets = malloc(n_cols * sizeof *offsets);

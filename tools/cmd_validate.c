@@ -89,7 +89,7 @@ int cmd_validate(int argc, char **argv)
     if (id == ARGS_ERROR)
         return command_end(&line, STATUS_ERROR);
     if (!schema_path) {
-        fail_usage("missing --schema FILE");
+        fail_usage("missing --schema SCHEMA");
         return command_end(&line, STATUS_ERROR);
     }
     char *schema = read_schema(schema_path);

@@ -27,6 +27,20 @@ const char *input_column_name(const Input *input, size_t index)
     return rowkit_column_name(input->header, index);
 }
 
+void input_write_header(const Input *input, const size_t *columns, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        const char *name = input_column_name(input, columns ? columns[i] : i);
+        if (i > 0)
+            out_char(',');
+        if (name && name[0])
+            out_csv_field(name);
+        else if (n == 1)
+            out_bytes("\"\"", 2); /* a lone empty field is not an empty line */
+    }
+    out_char('\n');
+}
+
 /* "#" followed by digits only. */
 static int is_index_reference(const char *reference)
 {

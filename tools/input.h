@@ -19,6 +19,10 @@ void input_close(Input *input);
 size_t input_n_columns(const Input *input);
 const char *input_column_name(const Input *input, size_t index);
 
+/* Writes a CSV header line: the names of columns[0..n) or, when columns is
+ * NULL, of the first n columns (empty past the header's end). */
+void input_write_header(const Input *input, const size_t *columns, size_t n);
+
 /* Resolves one reference; 0, or -1 after a usage error naming it. */
 int input_column(const Input *input, const char *reference, size_t *out);
 

@@ -1,0 +1,40 @@
+# Library errors: the last-error message behind "rowkit: ", exit status 2.
+$ rowkit headers examples/nope.csv
+! rowkit: open failed: FileNotFound
+[2]
+$ rowkit count examples
+! rowkit: open failed: IsDir
+[2]
+$ : > $WORK/empty.csv; rowkit select $WORK/empty.csv
+! rowkit: open failed: EmptyFile
+[2]
+$ printf 'not json\n' > $WORK/bad.ndjson; rowkit headers $WORK/bad.ndjson
+! rowkit: open failed: InvalidJson
+[2]
+# A row the reader refuses stops the command after the rows before it.
+$ printf 'a,b\n1,2\n"3,4\n5,6\n' > $WORK/open.csv; rowkit select $WORK/open.csv
+a,b
+1,2
+! rowkit: next failed: UnterminatedQuote
+[2]
+$ rowkit count $WORK/open.csv --where 'a > 0'
+! rowkit: count failed: UnterminatedQuote
+[2]
+$ rowkit sort $WORK/open.csv a
+! rowkit: order_by failed: UnterminatedQuote
+[2]
+# A closed pipe ends the program quietly with status 0; other write errors
+# are reported.
+$ awk 'BEGIN { print "n,text"; for (i = 0; i < 200000; i++) print i ",row number " i }' > $WORK/big.csv; rowkit select $WORK/big.csv | head -n 3
+n,text
+0,row number 0
+1,row number 1
+$ rowkit scan $WORK/big.csv | head -n 2
+n,text
+0,row number 0
+$ rowkit sort $WORK/big.csv n --descending | head -n 2
+n,text
+199999,row number 199999
+$ rowkit headers examples/people.csv > /dev/full
+! rowkit: cannot write output: No space left on device
+[2]

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs a golden transcript of the rowkit program and compares it with what
+# the program does now.
+#
+#   run_golden.sh ROWKIT FILE.t [--update]
+#
+# In FILE.t a line "$ COMMAND" is run by bash in the current directory, with
+# `rowkit` standing for the program and $WORK naming a fresh directory; the
+# lines after it are what it must print: standard output as it is, then each
+# line of standard error behind "! ", then "[N]" when the exit status N is
+# not 0 (with pipefail, so that a pipeline shows the program's status). A
+# last line without a line feed is followed by "(no newline at end)". Lines
+# starting with "#" are comments. --update rewrites FILE.t with the output.
+set -u
+export LC_ALL=C
+rowkit_bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+golden=$2
+WORK=$(mktemp -d)
+export WORK
+trap 'rm -rf "$WORK"' EXIT
+actual=$(mktemp)
+trap 'rm -rf "$WORK" "$actual"' EXIT
+
+run() {
+    (
+        rowkit() { "$rowkit_bin" "$@"; }
+        set -o pipefail
+        eval "$1"
+    ) >"$actual.out" 2>"$actual.err"
+    local status=$?
+    # The work directory's name changes from run to run.
+    sed "s|$WORK|\$WORK|g" "$actual.out" >>"$actual"
+    if [ -s "$actual.out" ] && [ -n "$(tail -c 1 "$actual.out")" ]; then
+        printf '\n(no newline at end)\n' >>"$actual"
+    fi
+    sed "s|$WORK|\$WORK|g; s/^/! /" "$actual.err" >>"$actual"
+    if [ "$status" -ne 0 ]; then
+        printf '[%s]\n' "$status" >>"$actual"
+    fi
+    rm -f "$actual.out" "$actual.err"
+}
+
+while IFS= read -r line || [ -n "$line" ]; do
+    case $line in
+        '$ '*) printf '%s\n' "$line" >>"$actual"; run "${line#\$ }" ;;
+        '#'*) printf '%s\n' "$line" >>"$actual" ;;
+    esac
+done <"$golden"
+
+if [ "${3:-}" = --update ]; then
+    cp "$actual" "$golden"
+    exit 0
+fi
+diff -u "$golden" "$actual"
