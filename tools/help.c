@@ -117,9 +117,9 @@ static const char sort_usage[] =
 static const char scan_usage[] =
     "usage: rowkit scan FILE [--summary] [FILTERS]\n"
     "\n"
-    "Collects the matching rows of the whole file into columns and writes them\n"
-    "back as CSV, every row brought to the width of the first; with --summary,\n"
-    "the rows and bytes of each column instead.\n"
+    "Collects the matching rows of the whole file into columns (the library's\n"
+    "columnar collect, every row brought to one width) and writes them back as\n"
+    "CSV; with --summary, the rows and bytes of each column instead.\n"
     "\n"
     "Options:\n"
     "      --summary        one line per column: name, rows, bytes\n"

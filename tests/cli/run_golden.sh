@@ -11,15 +11,22 @@
 # not 0 (with pipefail, so that a pipeline shows the program's status). A
 # last line without a line feed is followed by "(no newline at end)". Lines
 # starting with "#" are comments. --update rewrites FILE.t with the output.
+# A Markdown file is checked the same way through its ```console blocks.
 set -u
 export LC_ALL=C
 rowkit_bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 golden=$2
 WORK=$(mktemp -d)
 export WORK
-trap 'rm -rf "$WORK"' EXIT
 actual=$(mktemp)
-trap 'rm -rf "$WORK" "$actual"' EXIT
+trap 'rm -rf "$WORK" "$actual" "$actual.md"' EXIT
+
+case $golden in
+    *.md)
+        awk '/^```/ { inside = ($0 == "```console"); next } inside' "$golden" >"$actual.md"
+        golden=$actual.md
+        ;;
+esac
 
 run() {
     (
@@ -48,6 +55,10 @@ while IFS= read -r line || [ -n "$line" ]; do
 done <"$golden"
 
 if [ "${3:-}" = --update ]; then
+    if [ "$golden" != "$2" ]; then
+        echo "run_golden.sh: a Markdown file is not rewritten" >&2
+        exit 2
+    fi
     cp "$actual" "$golden"
     exit 0
 fi
