@@ -45,4 +45,8 @@ esac
 if ldd "$work/client" | grep -q "$build"; then echo "client loads the build tree's library"; exit 1; fi
 got=$("$work/client" "$source/examples/people.csv")
 [ "$got" = "$header_version 12" ] || { echo "client printed '$got', wanted '$header_version 12'"; exit 1; }
+# The installed program finds the installed library through its run path.
+if ldd "$prefix/bin/rowkit" | grep -q "$build"; then echo "rowkit loads the build tree's library"; exit 1; fi
+got_cli=$("$prefix/bin/rowkit" --version)
+[ "$got_cli" = "rowkit $header_version" ] || { echo "installed rowkit printed '$got_cli'"; exit 1; }
 echo "installed and ran a client via $mode: $got"

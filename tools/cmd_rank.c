@@ -34,10 +34,12 @@ int cmd_stats(int argc, char **argv)
         return command_end(&line, STATUS_ERROR);
     COptions options = filters_options(&line.filters);
     options.max_column = (int64_t)filters_max_column(&line.filters, column);
-    Ctx *ctx = rowkit_open(line.positionals[0], &options);
+    Ctx *ctx = input_rows(&line.input, &options);
     AggC stats;
     int status = STATUS_OK;
-    if (!ctx || rowkit_aggregate(ctx, column, &stats) < 0) {
+    if (!ctx) {
+        status = STATUS_ERROR;
+    } else if (rowkit_aggregate(ctx, column, &stats) < 0) {
         status = fail_library();
     } else {
         out_str("count ");
@@ -48,7 +50,6 @@ int cmd_stats(int argc, char **argv)
         write_stat("max", stats.max, stats.has_values);
         write_stat("mean", stats.avg, stats.has_values);
     }
-    rowkit_close(ctx);
     return command_end(&line, status);
 }
 
@@ -96,12 +97,7 @@ static Ctx *open_ranking(CommandLine *line, const char *columns_text, Ranking *r
         options.n_columns = ranking->n_columns;
         options.max_column = (int64_t)filters_max_column(&line->filters, highest);
     }
-    Ctx *ctx = rowkit_open(line->positionals[0], &options);
-    if (!ctx) {
-        fail_library();
-        return NULL;
-    }
-    return ctx;
+    return input_rows(&line->input, &options);
 }
 
 /* The header line: the --columns list, or every column. */
@@ -151,7 +147,6 @@ int cmd_top(int argc, char **argv)
     }
     int status = STATUS_OK;
     TopkCtx *top = rowkit_topk(ctx, ranking.key, (size_t)k, !ascending);
-    rowkit_close(ctx);
     if (!top) {
         status = fail_library();
     } else {
@@ -197,7 +192,6 @@ int cmd_sort(int argc, char **argv)
     }
     int status = STATUS_OK;
     OrderByCtx *sorted = rowkit_order_by(ctx, ranking.key, descending);
-    rowkit_close(ctx);
     if (!sorted) {
         status = fail_library();
     } else {

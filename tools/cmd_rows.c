@@ -42,17 +42,19 @@ int cmd_count(int argc, char **argv)
     if (command_next(&line, &value) != ARGS_END || command_open(&line) < 0)
         return command_end(&line, STATUS_ERROR);
     COptions options = filters_options(&line.filters);
-    options.max_column = (int64_t)filters_max_column(&line.filters, 0);
-    Ctx *ctx = rowkit_open(line.positionals[0], &options);
+    if (line.filters.n_expressions > 0)
+        options.max_column = (int64_t)filters_max_column(&line.filters, 0);
+    Ctx *ctx = input_rows(&line.input, &options);
     int64_t count = ctx ? rowkit_count(ctx) : -1;
     int status = STATUS_OK;
-    if (count < 0) {
+    if (!ctx) {
+        status = STATUS_ERROR;
+    } else if (count < 0) {
         status = fail_library();
     } else {
         out_u64((uint64_t)count);
         out_char('\n');
     }
-    rowkit_close(ctx);
     return command_end(&line, status);
 }
 
@@ -97,9 +99,9 @@ int cmd_select(int argc, char **argv)
     }
 
     int status = STATUS_OK;
-    Ctx *ctx = rowkit_open(line.positionals[0], &options);
+    Ctx *ctx = input_rows(&line.input, &options);
     if (!ctx) {
-        status = fail_library();
+        status = STATUS_ERROR;
     } else {
         input_write_header(&line.input, columns,
                            columns ? n_columns : input_n_columns(&line.input));
@@ -111,7 +113,6 @@ int cmd_select(int argc, char **argv)
         if (!out_closed() && rc < 0)
             status = fail_library();
     }
-    rowkit_close(ctx);
     free(columns);
     return command_end(&line, status);
 }

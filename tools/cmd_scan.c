@@ -15,11 +15,12 @@ static const char *const file_only[] = {"FILE"};
 static CollectColumnarCtx *collect(CommandLine *line)
 {
     COptions options = filters_options(&line->filters);
-    Ctx *ctx = rowkit_open(line->positionals[0], &options);
-    CollectColumnarCtx *columns = ctx ? rowkit_collect_columnar(ctx) : NULL;
+    Ctx *ctx = input_rows(&line->input, &options);
+    if (!ctx)
+        return NULL;
+    CollectColumnarCtx *columns = rowkit_collect_columnar(ctx);
     if (!columns)
         fail_library();
-    rowkit_close(ctx);
     return columns;
 }
 

@@ -188,8 +188,10 @@ int filters_resolve(Filters *filters, const Input *input)
 
 COptions filters_options(const Filters *filters)
 {
-    COptions options = {NULL, 0, filters->where, filters->where ? filters->n_expressions : 0,
-                        -1, -1, filters->negate};
+    COptions options = ROWKIT_OPTIONS_INIT;
+    options.where = filters->where;
+    options.n_where = filters->where ? filters->n_expressions : 0;
+    options.negate = filters->negate;
     return options;
 }
 

@@ -4,20 +4,44 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "args.h"
 #include "output.h"
 
 int input_open(Input *input, const char *path)
 {
+    struct stat st;
+    input->path = path;
+    input->rows = NULL;
+    input->regular = stat(path, &st) == 0 && S_ISREG(st.st_mode);
     input->header = rowkit_open(path, NULL);
     return input->header ? 0 : (fail_library(), -1);
 }
 
 void input_close(Input *input)
 {
+    if (input->rows != input->header)
+        rowkit_close(input->rows);
     rowkit_close(input->header);
-    input->header = NULL;
+    input->rows = input->header = NULL;
+}
+
+Ctx *input_rows(Input *input, const COptions *options)
+{
+    if (options->n_columns == 0 && options->n_where == 0 && options->limit < 0 &&
+        options->max_column < 0 && !options->negate)
+        return input->rows = input->header;
+    if (!input->regular) {
+        fail("%s is not a regular file, and this command reads it twice: for its header, "
+             "then for its rows",
+             input->path);
+        return NULL;
+    }
+    input->rows = rowkit_open(input->path, options);
+    if (!input->rows)
+        fail_library();
+    return input->rows;
 }
 
 size_t input_n_columns(const Input *input) { return rowkit_n_columns(input->header); }

@@ -8,13 +8,25 @@
 #include "rowkit.h"
 
 typedef struct Input {
-    Ctx *header; /* opened without options, only for the header */
+    const char *path;
+    Ctx *header; /* opened without options: the header, and rows on request */
+    Ctx *rows;   /* the handle input_rows gave out; may be the header's */
+    int regular; /* the path names a regular file, which can be opened twice */
 } Input;
 
 /* Opens `path` and reads its header; 0, or -1 after reporting the library's
  * error. */
 int input_open(Input *input, const char *path);
+/* Closes both handles. */
 void input_close(Input *input);
+
+/* A handle on the rows, owned by the input (closed by input_close, so that
+ * the header names stay valid while rows are written). Options that ask for
+ * nothing (no projection, predicates, limit, max_column or negation) get the
+ * header's own handle, so that such commands read a pipe as well; any other
+ * options open the path again, which only a regular file allows. NULL after
+ * reporting the error. */
+Ctx *input_rows(Input *input, const COptions *options);
 
 size_t input_n_columns(const Input *input);
 const char *input_column_name(const Input *input, size_t index);

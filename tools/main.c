@@ -51,7 +51,11 @@ int main(int argc, char **argv)
     if (strcmp(name, "help") == 0)
         return help(argc, argv);
     if (strcmp(name, "--version") == 0) {
-        out_str("rowkit " ROWKIT_CLI_VERSION "\n");
+        /* The library this program has loaded, which is the version that
+         * matters: everything the program does is the library's. */
+        out_str("rowkit ");
+        out_str(rowkit_version());
+        out_char('\n');
         return out_finish(STATUS_OK);
     }
     const Command *command = find_command(name);

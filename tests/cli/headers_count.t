@@ -36,3 +36,10 @@ $ rowkit count examples/people.csv -w 'age >= 30' -w 'city in Lyon,Kyoto,"Portla
 3
 $ rowkit count examples/people.ndjson --where 'age < 0'
 1
+# A command that needs nothing from the header before its rows reads the
+# file once, so standard input works.
+$ rowkit count /dev/stdin < examples/people.csv
+12
+$ rowkit select /dev/stdin --columns name --limit 1 < examples/people.csv
+name
+Ada Moreau
