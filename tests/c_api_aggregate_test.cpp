@@ -54,18 +54,23 @@ TEST(CApiAggregate, NumericValuesOnly) {
 TEST(CApiAggregate, FailuresAndMessages) {
     TempDir dir;
     AggC a;
-    EXPECT_TRUE(rowkit_aggregate(nullptr, 0, nullptr) == -1 && lastError() == "scanner is null");
+    EXPECT_EQ(rowkit_aggregate(nullptr, 0, nullptr), -1);
+    EXPECT_EQ(lastError(), "scanner is null");
     Ctx *ctx = rowkit_open(dir.write("p.csv", "v\n1\n\"2\n3\n").c_str(), nullptr);
     // A null output is refused before any row is read.
-    EXPECT_TRUE(rowkit_aggregate(ctx, 0, nullptr) == -1 && lastError() == "output pointer is null");
+    EXPECT_EQ(rowkit_aggregate(ctx, 0, nullptr), -1);
+    EXPECT_EQ(lastError(), "output pointer is null");
     // A query error leaves the output untouched.
     std::memset(&a, 0x5a, sizeof a);
-    EXPECT_TRUE(rowkit_aggregate(ctx, 0, &a) == -1 && lastError() == "aggregate failed: UnterminatedQuote");
+    EXPECT_EQ(rowkit_aggregate(ctx, 0, &a), -1);
+    EXPECT_EQ(lastError(), "aggregate failed: UnterminatedQuote");
     EXPECT_EQ(a.has_values, 0x5a5a5a5a);
     // The broken line is consumed; the rest aggregates, and then nothing is
     // left.
-    EXPECT_TRUE(rowkit_aggregate(ctx, 0, &a) == 0 && show(a) == "1 3 3 3 3 1");
-    EXPECT_TRUE(rowkit_aggregate(ctx, 0, &a) == 0 && show(a) == "0 0 0 0 0 0");
+    EXPECT_EQ(rowkit_aggregate(ctx, 0, &a), 0);
+    EXPECT_EQ(show(a), "1 3 3 3 3 1");
+    EXPECT_EQ(rowkit_aggregate(ctx, 0, &a), 0);
+    EXPECT_EQ(show(a), "0 0 0 0 0 0");
     rowkit_close(ctx);
 
     // Every allocation failure gives the documented message.

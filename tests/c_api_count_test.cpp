@@ -60,8 +60,8 @@ TEST(CApiCount, LinesAndRows) {
     for (const auto &c : cases) {
         std::string path = dir.write("t.csv", c.csv);
         EXPECT_EQ(countFile(path), c.fast) << c.csv.substr(0, 20);
-        EXPECT_TRUE(countFile(path, &slow) == c.slow && lastError() == (c.slow < 0 ? "count failed: UnterminatedQuote" : ""))
-            << c.csv.substr(0, 20);
+        EXPECT_EQ(countFile(path, &slow), c.slow) << c.csv.substr(0, 20);
+        EXPECT_EQ(lastError(), c.slow < 0 ? "count failed: UnterminatedQuote" : "");
     }
 }
 
@@ -76,7 +76,9 @@ TEST(CApiCount, WhatTheCountLeavesInTheHandle) {
         Ctx *ctx = rowkit_open(path.c_str(), &o);
         ASSERT_EQ(rowkit_next(ctx, nullptr, nullptr), 1);
         EXPECT_EQ(rowkit_count(ctx), limit < 0 ? 99 : 4);
-        EXPECT_TRUE(rowkit_count(ctx) == 0 && !rowkit_last_error() && rowkit_next(ctx, nullptr, nullptr) == 0);
+        EXPECT_EQ(rowkit_count(ctx), 0);
+        EXPECT_EQ(rowkit_last_error(), nullptr);
+        EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), 0);
         rowkit_close(ctx);
     }
     // Slow path: only matching rows count, and only they count against the
@@ -91,13 +93,15 @@ TEST(CApiCount, WhatTheCountLeavesInTheHandle) {
 
 TEST(CApiCount, FailuresAndMessages) {
     rowkit_test::TempDir dir;
-    EXPECT_TRUE(rowkit_count(nullptr) == -1 && lastError() == "scanner is null");
+    EXPECT_EQ(rowkit_count(nullptr), -1);
+    EXPECT_EQ(lastError(), "scanner is null");
     // A failed read is reported and stays reported.
     Ctx *ctx = rowkit_open(dir.write("p.csv", numberedRows(30000)).c_str(), nullptr);
     rowkit::file_hook::failReadAt(2, EIO);
     EXPECT_EQ(rowkit_count(ctx), -1);
     rowkit::file_hook::failReadAt(0, 0);
-    EXPECT_TRUE(rowkit_count(ctx) == -1 && lastError() == "count failed: InputOutput");
+    EXPECT_EQ(rowkit_count(ctx), -1);
+    EXPECT_EQ(lastError(), "count failed: InputOutput");
     rowkit_close(ctx);
     // A line dropped because it could not be assembled (out of memory while
     // it spanned chunks) is not counted afterwards.

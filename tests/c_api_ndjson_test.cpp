@@ -105,7 +105,8 @@ TEST(CApiNdjson, SameResultsAsCsvMessagesAndAllocationFailures) {
         EXPECT_NE(snapshot(paths[1], options[0]).find(row), std::string::npos) << row;
 
     // The messages of a refused open and of rows that fail one at a time.
-    EXPECT_TRUE(rowkit_open(dir.write("b.jsonl", "\n{\"a\":1}\n").c_str(), nullptr) == nullptr && lastError() == "open failed: InvalidJson");
+    EXPECT_EQ(rowkit_open(dir.write("b.jsonl", "\n{\"a\":1}\n").c_str(), nullptr), nullptr);
+    EXPECT_EQ(lastError(), "open failed: InvalidJson");
     Ctx *ctx = rowkit_open(dir.write("r.ndjson", "{\"a\":1,\"b\":2}\n\n{\"a\":{\"x\":1}}\n{\"b\":\"\\u12\"}\n{\"b\":4}\n").c_str(), nullptr);
     EXPECT_EQ(steps(ctx), (Steps{"(1|2)", "next failed: InvalidJson", "next failed: NestedValueNotSupported", "next failed: InvalidJson", "(|4)"}));
     rowkit_close(ctx);
@@ -145,7 +146,8 @@ TEST(CApiNdjson, SteadyStateRowsAllocateNothing) {
         // one is assembled in a buffer that grows once).
         for (; rowkit_next(ctx, &f, &n) == 1; ++rows)
             if (rows == 12000) rowkit::alloc_hook::reset();
-        EXPECT_TRUE(rows == 40000u && rowkit::alloc_hook::count() == 0u) << path << ": " << rows << " rows, " << rowkit::alloc_hook::count();
+        EXPECT_EQ(rows, 40000u) << path;
+        EXPECT_EQ(rowkit::alloc_hook::count(), 0u) << path;
         rowkit_close(ctx);
     }
 }

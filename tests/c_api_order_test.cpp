@@ -84,11 +84,14 @@ TEST(CApiOrderBy, NumbersNumericallyTextsByBytes) {
 
 TEST(CApiOrderBy, LargeInputAndFailures) {
     rowkit_test::TempDir dir;
-    EXPECT_TRUE(!rowkit_order_by(nullptr, 0, 0) && lastError() == "scanner is null");
-    EXPECT_TRUE(rowkit_order_by_next(nullptr, nullptr, nullptr) == -1 && lastError() == "order_by context is null");
+    EXPECT_EQ(rowkit_order_by(nullptr, 0, 0), nullptr);
+    EXPECT_EQ(lastError(), "scanner is null");
+    EXPECT_EQ(rowkit_order_by_next(nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(lastError(), "order_by context is null");
     rowkit_order_by_close(nullptr);
     Ctx *ctx = rowkit_open(dir.write("q.csv", "id,k\na,1\n\"b,2\nc,3\n").c_str(), nullptr);
-    EXPECT_TRUE(!rowkit_order_by(ctx, 1, 0) && lastError() == "order_by failed: UnterminatedQuote");
+    EXPECT_EQ(rowkit_order_by(ctx, 1, 0), nullptr);
+    EXPECT_EQ(lastError(), "order_by failed: UnterminatedQuote");
     rowkit_close(ctx);
 
     // Enough rows for the merge passes, spanning several read chunks.

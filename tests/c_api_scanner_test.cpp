@@ -36,7 +36,9 @@ TEST(CApiScanner, MessagesAndNullArguments) {
     EXPECT_EQ(rowkit_next(nullptr, nullptr, nullptr), -1);
     // Accessors and close leave the message alone.
     rowkit_close(nullptr);
-    EXPECT_TRUE(rowkit_n_columns(nullptr) == 0 && !rowkit_column_name(nullptr, 0) && rowkit_column_index(nullptr, "id") == SIZE_MAX);
+    EXPECT_EQ(rowkit_n_columns(nullptr), 0u);
+    EXPECT_EQ(rowkit_column_name(nullptr, 0), nullptr);
+    EXPECT_EQ(rowkit_column_index(nullptr, "id"), SIZE_MAX);
     EXPECT_EQ(lastError(), "scanner is null");
     // A missing predicate text, also for unknown codes (taken as eq) and IN lists.
     const char *with_null[] = {"1", nullptr};
@@ -51,15 +53,19 @@ TEST(CApiScanner, MessagesAndNullArguments) {
         {p, nulls, 1, text_null}, {p, nulls + 1, 1, text_null}, {p, nulls + 2, 1, text_null}, {p, nulls + 3, 1, text_null}};
     for (const auto &c : cases) {
         const COptions o = {nullptr, 0, c.where, c.n_where, -1, -1, 0};
-        EXPECT_TRUE(!rowkit_open(c.path.c_str(), &o) && lastError() == c.message) << c.message;
+        EXPECT_EQ(rowkit_open(c.path.c_str(), &o), nullptr) << c.message;
+        EXPECT_EQ(lastError(), c.message);
     }
-    EXPECT_TRUE(!rowkit_open(nullptr, nullptr) && lastError() == "path is null");
+    EXPECT_EQ(rowkit_open(nullptr, nullptr), nullptr);
+    EXPECT_EQ(lastError(), "path is null");
     // An unterminated quote fails one call; the next goes on and clears the
     // message. A message outlives the close of another handle.
     Ctx *ctx = rowkit_open(dir.write("bad.csv", "a,b\n1,\"x\n2,y\n").c_str(), nullptr);
     ASSERT_NE(ctx, nullptr);
-    EXPECT_TRUE(rowkit_next(ctx, nullptr, nullptr) == -1 && lastError() == "next failed: UnterminatedQuote");
-    EXPECT_TRUE(readAll(ctx) == (Rows{{"2", "y"}}) && !rowkit_last_error());
+    EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), -1);
+    EXPECT_EQ(lastError(), "next failed: UnterminatedQuote");
+    EXPECT_EQ(readAll(ctx), (Rows{{"2", "y"}}));
+    EXPECT_EQ(rowkit_last_error(), nullptr);
     EXPECT_EQ(rowkit_next(nullptr, nullptr, nullptr), -1);
     rowkit_close(ctx);
     EXPECT_EQ(lastError(), "scanner is null");
@@ -69,14 +75,22 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
     TempDir dir;
     std::string path = dir.write("p.csv", kPeople);
     Ctx *ctx = rowkit_open(path.c_str(), nullptr);
-    ASSERT_TRUE(ctx && !rowkit_last_error() && rowkit_n_columns(ctx) == 4 && !rowkit_column_name(ctx, 4) &&
-                !std::strcmp(rowkit_column_name(ctx, 3), "city"));
-    EXPECT_TRUE(rowkit_column_index(ctx, "age") == 2 && rowkit_column_index(ctx, "ag") == SIZE_MAX &&
-                rowkit_column_index(ctx, nullptr) == SIZE_MAX && readAll(ctx).size() == 5);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(rowkit_last_error(), nullptr);
+    EXPECT_EQ(rowkit_n_columns(ctx), 4u);
+    EXPECT_EQ(rowkit_column_name(ctx, 4), nullptr);
+    EXPECT_STREQ(rowkit_column_name(ctx, 3), "city");
+    EXPECT_EQ(rowkit_column_index(ctx, "age"), 2u);
+    EXPECT_EQ(rowkit_column_index(ctx, "ag"), SIZE_MAX);
+    EXPECT_EQ(rowkit_column_index(ctx, nullptr), SIZE_MAX);
+    EXPECT_EQ(readAll(ctx).size(), 5u);
     // The end is repeatable and leaves the outputs alone.
     const char *const *fields = nullptr;
     size_t n = 77;
-    EXPECT_TRUE(rowkit_next(ctx, &fields, &n) == 0 && rowkit_next(ctx, &fields, &n) == 0 && n == 77 && !fields);
+    EXPECT_EQ(rowkit_next(ctx, &fields, &n), 0);
+    EXPECT_EQ(rowkit_next(ctx, &fields, &n), 0);
+    EXPECT_EQ(n, 77u);
+    EXPECT_EQ(fields, nullptr);
     rowkit_close(ctx);
     // Ragged rows keep their own widths; a field holding NUL ends there.
     EXPECT_EQ(readFile(dir.write("w.csv", std::string("a,b\n1\n1,2,3\n\nx,\0y\n", 18))), (Rows{{"1"}, {"1", "2", "3"}, {""}, {"x", ""}}));
@@ -177,12 +191,16 @@ TEST(CApiScanner, AllocationFailures) {
         failures = 0;
         for (int r; (r = rowkit_next(ctx, &f, &n)) != 0;)
             if (r > 0) got.push_back({f[0], f[1]});
-            else EXPECT_TRUE(++failures && documented({"out of memory growing field buffers", "out of memory copying row",
-                                                       "next failed: OutOfMemory"})) << lastError();
+            else
+                EXPECT_TRUE(++failures && documented({"out of memory growing field buffers",
+                                                      "out of memory copying row",
+                                                      "next failed: OutOfMemory"}))
+                    << lastError();
         rowkit::alloc_hook::reset();
         rowkit_close(ctx);
         // The expected rows are sorted: the rows read are too, and among them.
-        EXPECT_TRUE(std::is_sorted(got.begin(), got.end()) && got.size() + failures >= expected.size() &&
-                    std::includes(expected.begin(), expected.end(), got.begin(), got.end())) << nth;
+        EXPECT_TRUE(std::is_sorted(got.begin(), got.end())) << nth;
+        EXPECT_GE(got.size() + failures, expected.size()) << nth;
+        EXPECT_TRUE(std::includes(expected.begin(), expected.end(), got.begin(), got.end())) << nth;
     }
 }

@@ -78,17 +78,21 @@ TEST(CApiTopk, RandomKeysAgainstAFullSort) {
         std::sort(keys.begin(), keys.end(), [&](double a, double b) { return descending ? b < a : a < b; });
         keys.resize(std::min<size_t>(k, keys.size()));
         ASSERT_EQ(got.size(), keys.size()) << "round " << round;
-        for (size_t i = 0; i < got.size(); ++i)  // each key with its own row
-            EXPECT_TRUE(got[i].second == keys[i] && csv.find("\n" + got[i].first + "\n") != std::string::npos &&
-                        std::stod(got[i].first.substr(got[i].first.find(',') + 1)) == keys[i])
-                << "round " << round << " i " << i << ": " << got[i].first;
+        for (size_t i = 0; i < got.size(); ++i) {  // each key with its own row
+            const std::string &row = got[i].first;
+            EXPECT_EQ(got[i].second, keys[i]) << "round " << round << " i " << i;
+            EXPECT_NE(csv.find("\n" + row + "\n"), std::string::npos) << row;
+            EXPECT_EQ(std::stod(row.substr(row.find(',') + 1)), keys[i]) << row;
+        }
     }
 }
 
 TEST(CApiTopk, FailuresAndMessages) {
     rowkit_test::TempDir dir;
-    EXPECT_TRUE(!rowkit_topk(nullptr, 0, 1, 1) && lastError() == "scanner is null");
-    EXPECT_TRUE(rowkit_topk_next(nullptr, nullptr, nullptr, nullptr) == -1 && lastError() == "topk context is null");
+    EXPECT_EQ(rowkit_topk(nullptr, 0, 1, 1), nullptr);
+    EXPECT_EQ(lastError(), "scanner is null");
+    EXPECT_EQ(rowkit_topk_next(nullptr, nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(lastError(), "topk context is null");
     rowkit_topk_close(nullptr);
     // A broken row fails the query; k = 0 still consumes the rows; a k whose
     // heap size just passes PTRDIFF_MAX fails before any row is read.
@@ -97,7 +101,8 @@ TEST(CApiTopk, FailuresAndMessages) {
                                    {&path, size_t{0}, "", 0}, {&path, SIZE_MAX / 2 / 24 + 1, "topk failed: OutOfMemory", 1}}) {
         Ctx *ctx = rowkit_open(p->c_str(), nullptr);
         rowkit_topk_close(rowkit_topk(ctx, 1, k, 1));
-        EXPECT_TRUE(lastError() == err && rowkit_next(ctx, nullptr, nullptr) == left) << k;
+        EXPECT_EQ(lastError(), err) << k;
+        EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), left) << k;
         rowkit_close(ctx);
     }
     // Every allocation failure gives a documented message and leaks nothing;

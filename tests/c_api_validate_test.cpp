@@ -48,8 +48,10 @@ TEST(CApiValidate, ReportsByteForByte) {
 TEST(CApiValidate, MessagesAndNullArguments) {
     rowkit_test::TempDir dir;
     const std::string people = dir.write("people.csv", kPeople);
-    EXPECT_TRUE(rowkit_validate(nullptr, "{}", 0) == nullptr && rowkit_test::lastError() == "path is null");
-    EXPECT_TRUE(rowkit_validate(people.c_str(), nullptr, 0) == nullptr && rowkit_test::lastError() == "schema_json is null");
+    EXPECT_EQ(rowkit_validate(nullptr, "{}", 0), nullptr);
+    EXPECT_EQ(rowkit_test::lastError(), "path is null");
+    EXPECT_EQ(rowkit_validate(people.c_str(), nullptr, 0), nullptr);
+    EXPECT_EQ(rowkit_test::lastError(), "schema_json is null");
     rowkit_validate_free(nullptr);  // no effect
     EXPECT_EQ(rowkit_validate_json(nullptr), nullptr);
     const struct { std::string path; const char *schema, *error; } cases[] = {
@@ -68,8 +70,9 @@ TEST(CApiValidate, AllocationFailuresAndTheDefaultLimit) {
     std::string text = "id,name,age,city\n";
     for (int i = 0; i < 450; ++i) text += std::to_string(i) + ",n" + std::to_string(i) + "," + (i % 3 ? "40" : "-1") + ",Oslo\n";
     const std::string path = dir.write("p.csv", text), expected = reportOf(path, kPeopleSchema);
-    ASSERT_TRUE(std::count(expected.begin(), expected.end(), '{') == 1 + 1 + 100 &&  // report, counts, errors
-                expected.find(R"("errors_total":150,"truncated":true)") != std::string::npos) << expected;
+    // The report, its counts and 100 errors.
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), '{'), 1 + 1 + 100) << expected;
+    ASSERT_NE(expected.find(R"("errors_total":150,"truncated":true)"), std::string::npos);
     std::set<std::string> seen;
     ValidationReport *vr = nullptr;
     for (uint64_t nth = 1; nth < 400 && !vr; ++nth) {

@@ -106,7 +106,8 @@ TEST(CsvScanner, ReadErrorIsStored) {
     Steps got = drain(*s);
     file_hook::failReadAt(0, 0);
     // Rows up to the failed read, then the failure stored.
-    ASSERT_TRUE(got.size() >= 4 && got.size() < 100);
+    ASSERT_GE(got.size(), 4u);
+    ASSERT_LT(got.size(), 100u);
     EXPECT_EQ(got[got.size() - 4].substr(0, 3), "row");
     EXPECT_EQ(Steps(got.end() - 3, got.end()), Steps(3, "!InputOutput"));
 }

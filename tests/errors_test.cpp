@@ -52,7 +52,8 @@ TEST(Errors, ResultAndTryPropagate) {
         return a;
     };
     rowkit::Result<std::unique_ptr<int>> r = std::make_unique<int>(7), moved(std::move(r));
-    EXPECT_TRUE(**moved == 7 && *twoSteps(2, rowkit::Status::success()) == 2);
+    EXPECT_EQ(**moved, 7);
+    EXPECT_EQ(*twoSteps(2, rowkit::Status::success()), 2);
     EXPECT_EQ(twoSteps(-2, rowkit::Status::success()).error(), Error::InvalidChunkSize);
     EXPECT_EQ(twoSteps(2, Error::InvalidJson).error(), Error::InvalidJson);
 }

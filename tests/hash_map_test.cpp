@@ -27,8 +27,10 @@ TEST(StrIndexMap, PutGetOverwriteAndGrowthThroughAllocationFailures) {
     for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(map.get(keys[i]), std::optional<size_t>(i));
     EXPECT_FALSE(map.contains(std::string("key0\0", 5)));
     // A repeated key keeps the later value and is counted once.
-    ASSERT_TRUE(map.put(keys[3], 99).ok() && map.get(keys[3]) == std::optional<size_t>(99));
+    ASSERT_TRUE(map.put(keys[3], 99).ok());
+    EXPECT_EQ(map.get(keys[3]), std::optional<size_t>(99));
     EXPECT_EQ(map.size(), keys.size());
     map.clear();
-    EXPECT_TRUE(map.size() == 0 && !map.contains(keys[3]));
+    EXPECT_EQ(map.size(), 0u);
+    EXPECT_FALSE(map.contains(keys[3]));
 }

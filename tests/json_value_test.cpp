@@ -25,16 +25,26 @@ TEST(JsonValue, BuildsTheTreeInTextOrder) {
                               " -9223372036854775808, -92233720368547758090], \"a\": {}} \r\n");
     ASSERT_TRUE(tree.ok());
     auto members = tree->root().objectMembers();
-    ASSERT_TRUE(members.size() == 2 && members[0].key == "b" && members[1].key == "a");
-    EXPECT_TRUE(members[1].value.kind == Kind::object && members[1].value.count == 0);
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(members[0].key, "b");
+    EXPECT_EQ(members[1].key, "a");
+    EXPECT_EQ(members[1].value.kind, Kind::object);
+    EXPECT_EQ(members[1].value.count, 0u);
     auto n = members[0].value.arrayItems();
     ASSERT_EQ(n.size(), 10u);
-    EXPECT_TRUE(n[0].kind == Kind::boolean && n[0].boolean && n[1].kind == Kind::null_value &&
-                n[2].kind == Kind::string && n[2].text == "x");
-    for (int i : {3, 4, 5}) EXPECT_TRUE(n[i].kind == Kind::floating && n[i + 3].kind == Kind::integer) << i;
-    EXPECT_TRUE(n[3].floating == -2.5 && n[4].floating == 100.0 && n[5].floating == 0.0);
-    EXPECT_TRUE(n[6].integer == 0 && n[7].integer == INT64_MAX && n[8].integer == INT64_MIN);
-    EXPECT_TRUE(n[9].kind == Kind::integer_text && n[9].text == "-92233720368547758090");
+    const Kind kinds[] = {Kind::boolean,  Kind::null_value, Kind::string,  Kind::floating,
+                          Kind::floating, Kind::floating,   Kind::integer, Kind::integer,
+                          Kind::integer,  Kind::integer_text};
+    for (size_t i = 0; i < n.size(); ++i) EXPECT_EQ(n[i].kind, kinds[i]) << i;
+    EXPECT_TRUE(n[0].boolean);
+    EXPECT_EQ(n[2].text, "x");
+    EXPECT_EQ(n[3].floating, -2.5);
+    EXPECT_EQ(n[4].floating, 100.0);
+    EXPECT_EQ(n[5].floating, 0.0);
+    EXPECT_EQ(n[6].integer, 0);
+    EXPECT_EQ(n[7].integer, INT64_MAX);
+    EXPECT_EQ(n[8].integer, INT64_MIN);
+    EXPECT_EQ(n[9].text, "-92233720368547758090");
     EXPECT_FALSE(accepts("1e400") || accepts("-1e400"));
 }
 
@@ -44,7 +54,8 @@ TEST(JsonValue, StringsAreCheckedAndDecoded) {
     auto tree = parseJsonTree(R"(["a\"b\\c\/d\b\f\n\r\t", "\u0041\u00e9\u20AC\ud834\udd1e\u0000", "h)" "\xc3\xa9" R"(llo"])");
     ASSERT_TRUE(tree.ok());
     auto items = tree->root().arrayItems();
-    EXPECT_TRUE(items[0].text == "a\"b\\c/d\b\f\n\r\t" && items[2].text == "h\xc3\xa9llo");
+    EXPECT_EQ(items[0].text, "a\"b\\c/d\b\f\n\r\t");
+    EXPECT_EQ(items[2].text, "h\xc3\xa9llo");
     EXPECT_EQ(items[1].text, std::string("A\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\0", 11));
     // The code points on either side of the surrogate range.
     auto edges = parseJsonTree(R"("\ud7ff\ue000\udbff\udfff\u07ff")");
@@ -65,7 +76,9 @@ TEST(JsonValue, RepeatedKeysByteOrderMarkAndDeepNestingAreRefused) {
     for (const std::string &bad : std::vector<std::string>{R"({"x":[{"k":1,"k":1}]})", R"({"a":1,"\u0061":2})",
              "\xef\xbb\xbf{}", wide + ",\"k57\":0}", nested(rowkit::kMaxJsonDepth + 1), std::string(1000000, '[')})
         EXPECT_FALSE(accepts(bad)) << bad.substr(0, 50);
-    EXPECT_TRUE(accepts(R"({"a":{"a":1},"b":{"a":1}})") && accepts(wide + "}") && accepts(nested(rowkit::kMaxJsonDepth)));
+    EXPECT_TRUE(accepts(R"({"a":{"a":1},"b":{"a":1}})"));
+    EXPECT_TRUE(accepts(wide + "}"));
+    EXPECT_TRUE(accepts(nested(rowkit::kMaxJsonDepth)));
 }
 
 TEST(JsonValue, AllocationFailuresLeaveNothing) {

@@ -28,5 +28,6 @@ TEST(JsonWriter, EscapesOnlyWhatJsonRequires) {
     std::string all;
     for (int b = 0; b < 128; ++b) all += static_cast<char>(b);
     auto tree = parseJsonTree(text(all));
-    EXPECT_TRUE(tree.ok() && tree->root().text == all) << text(all);
+    ASSERT_TRUE(tree.ok()) << text(all);
+    EXPECT_EQ(tree->root().text, all);
 }

@@ -227,6 +227,7 @@ TEST(NdjsonScanner, CountRemainingAndStoredReadErrors) {
         Error first = run & 1 ? error(s->countRemaining()) : drain();
         file_hook::failReadAt(0, 0);
         EXPECT_EQ(first, Error::InputOutput) << run;
-        EXPECT_TRUE(error(s->next()) == Error::InputOutput && error(s->countRemaining()) == Error::InputOutput) << run;
+        EXPECT_EQ(error(s->next()), Error::InputOutput) << run;
+        EXPECT_EQ(error(s->countRemaining()), Error::InputOutput) << run;
     }
 }

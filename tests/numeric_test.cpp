@@ -38,7 +38,8 @@ TEST(ParseNumeric, DecimalHexadecimalAndUnderscoreForms) {
     std::string grouped = "1", plain = "1";
     for (int i = 0; i < 60; ++i) grouped += "_000", plain += "000";
     alloc_hook::reset();
-    EXPECT_TRUE(parseNumeric(grouped) == parseNumeric(plain) && alloc_hook::count() == 1u);
+    EXPECT_EQ(parseNumeric(grouped), parseNumeric(plain));
+    EXPECT_EQ(alloc_hook::count(), 1u);
     alloc_hook::failAt(1);
     EXPECT_FALSE(parseNumeric(grouped).has_value());
     alloc_hook::reset();

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,18 @@ static rowkit::Result<Schema> parse(const std::string &text) {
 
 static Error errorOf(const std::string &text) { auto s = parse(text); return s.ok() ? Error::Unexpected : s.error(); }
 
+// A rule as text: column, name, type number, then what is set, in order.
+static std::string describe(const Rule &r) {
+    std::ostringstream out;
+    out << r.column << " " << r.name << " " << static_cast<int>(r.type) << (r.required ? " required" : "");
+    if (r.min) out << " min=" << *r.min;
+    if (r.max) out << " max=" << *r.max;
+    if (r.min_len) out << " min_len=" << *r.min_len;
+    if (r.max_len) out << " max_len=" << *r.max_len;
+    if (!r.one_of.empty()) out << " one_of=" << r.one_of.size();
+    return out.str();
+}
+
 static std::string plain(double d) {
     char buf[rowkit::kPlainDoubleMax];
     return std::string(buf, rowkit::formatPlainDouble(d, buf));
@@ -35,13 +48,12 @@ static std::string plain(double d) {
 TEST(Schema, RulesInTextOrderWithEveryKey) {
     auto s = parse(R"({"age": {"type": "integer", "required": true, "min": 1, "max": 2.5, "min_len": 0, "max_len": 3,
         "one_of": [1, "x"]}, "id": {}, "tag": {"min":-123456789012345678901234567890,"max_len":123456789012345678901234567890}})");
-    ASSERT_TRUE(s.ok() && s->rules().size() == 3u);
-    const auto &a = s->rules()[0], &id = s->rules()[1], &tag = s->rules()[2];
-    EXPECT_TRUE(a.column == 2 && a.name == "age" && a.type == ColumnType::integer && a.required);
-    EXPECT_TRUE(a.min == 1.0 && a.max == 2.5 && a.min_len == 0u && a.max_len == 3u && a.one_of.size() == 2);
-    EXPECT_TRUE(id.column == 0 && id.name == "id" && id.type == ColumnType::any && !id.required && !id.min && !id.max &&
-                !id.min_len && !id.max_len && id.one_of.empty());
-    EXPECT_TRUE(tag.min == -1.2345678901234568e29 && tag.max_len == SIZE_MAX);
+    ASSERT_TRUE(s.ok());
+    ASSERT_EQ(s->rules().size(), 3u);
+    EXPECT_EQ(describe(s->rules()[0]), "2 age 1 required min=1 max=2.5 min_len=0 max_len=3 one_of=2");
+    EXPECT_EQ(describe(s->rules()[1]), "0 id 0");
+    EXPECT_EQ(s->rules()[2].min, -1.2345678901234568e29);
+    EXPECT_EQ(s->rules()[2].max_len, SIZE_MAX);
 }
 
 // Names match exactly, keys compare after decoding, and the first offender
@@ -78,7 +90,8 @@ TEST(Schema, OneOfListAndIndexAgree) {
         auto s = parse("{\"tag\":{\"one_of\":" + list + "]}}");
         ASSERT_TRUE(s.ok());
         const auto &rule = s->rules()[0];
-        ASSERT_TRUE(rule.one_of.size() == static_cast<size_t>(n) && rule.one_of_index.has_value() == (n >= 32));
+        ASSERT_EQ(rule.one_of.size(), static_cast<size_t>(n));
+        ASSERT_EQ(rule.one_of_index.has_value(), n >= 32);
         for (int i = -1; i < n - 2; ++i) EXPECT_TRUE(rule.allows(i < 0 ? "" : "v" + std::to_string(i))) << i;
         for (const char *no : {"v999", "V1", " v1", "v"}) EXPECT_FALSE(rule.allows(no)) << no;
     }

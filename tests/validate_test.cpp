@@ -50,7 +50,9 @@ TEST(ValidateText, Predicates) {
 // The digits are accumulated while checked when they are few; at every
 // length the number is the one numeric() gives.
 TEST(ValidateText, IntegerColumnsReadTheNumberNumericReads) {
-    EXPECT_TRUE(numeric(" 2.5\t") == 2.5 && numeric("0x10") == 16.0 && !numeric("") && !numeric("1 2") && !numeric("\n1"));
+    EXPECT_EQ(numeric(" 2.5\t"), 2.5);
+    EXPECT_EQ(numeric("0x10"), 16.0);
+    for (const char *none : {"", "1 2", "\n1"}) EXPECT_EQ(numeric(none), std::nullopt) << none;
     uint64_t seed = 12345;
     for (int i = 0; i < 3000; ++i) {
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;  // up to 40 digits, signed or padded
@@ -97,9 +99,11 @@ TEST(Validate, ChecksInOrderWithEveryKind) {
 // A reader error counts no row, and a started validator gives no report.
 TEST(Validate, ReaderErrorsCountNoRowAndReportsNeedAnUnreadValidator) {
     auto v = Validator::fromBytesJson("a\n1\n\"open\n", Format::csv, R"({"a":{}})");
-    ASSERT_TRUE(v.ok() && v->next().ok());
+    ASSERT_TRUE(v.ok());
+    ASSERT_TRUE(v->next().ok());
     EXPECT_EQ(v->next().error(), Error::UnterminatedQuote);
-    EXPECT_TRUE(v->rowNumber() == 1u && v->rowsValid() + v->rowsInvalid() == 1u);
+    EXPECT_EQ(v->rowNumber(), 1u);
+    EXPECT_EQ(v->rowsValid() + v->rowsInvalid(), 1u);
     EXPECT_EQ(v->report(10).error(), Error::ValidatorAlreadyStarted);
 }
 
@@ -112,10 +116,12 @@ TEST(Validate, SteadyStateAllocatesNothing) {
     for (int i = 1; i < 40; ++i) list += ",\"x" + std::to_string(i) + "\"";
     auto v = Validator::fromBytesJson(csv, Format::csv, R"({"a":{"type":"integer","min":5,"max":1500},"b":{"one_of":)" +
                                                             list + R"(],"max_len":2},"c":{"type":"datetime"}})");
-    ASSERT_TRUE(v.ok() && (*v->next())->errors.size() == 4u);
+    ASSERT_TRUE(v.ok());
+    ASSERT_EQ((*v->next())->errors.size(), 4u);
     alloc_hook::reset();
     while ([&] { auto r = v->next(); return r.ok() && r->has_value(); }()) {}
-    EXPECT_TRUE(v->rowsInvalid() > 500u && alloc_hook::count() == 0u);
+    EXPECT_GT(v->rowsInvalid(), 500u);
+    EXPECT_EQ(alloc_hook::count(), 0u);
 }
 
 // Counts too large for any file, a column name that needs escaping, and
