@@ -29,7 +29,8 @@ AggC aggregateFile(const std::string &path, size_t column, const COptions *optio
 // Every member, in declaration order.
 std::string show(const AggC &a) {
     std::ostringstream s;
-    s << a.count << " " << a.sum << " " << a.min << " " << a.max << " " << a.avg << " " << a.has_values;
+    s << a.count << " " << a.sum << " " << a.min << " " << a.max << " " << a.avg << " "
+      << a.has_values;
     return s.str();
 }
 
@@ -37,7 +38,10 @@ std::string show(const AggC &a) {
 
 TEST(CApiAggregate, NumericValuesOnly) {
     TempDir dir;
-    const struct { const char *csv; AggC want; /* count, sum, min, max, avg, has_values */ } cases[] = {
+    const struct {
+        const char *csv;
+        AggC want; /* count, sum, min, max, avg, has_values */
+    } cases[] = {
         // Text, empty and missing values are skipped.
         {"k,v\na,3\nb,x\nc,\nd,1e1\ne\n", {2, 13, 3, 10, 6.5, 1}},
         // Nothing numeric: "inf", "nan", a value too large for binary64, a
@@ -47,7 +51,8 @@ TEST(CApiAggregate, NumericValuesOnly) {
         // Hexadecimal and underscores; min and max on the right sides.
         {"k,v\na,0x10\nb,-7\nc,1_000\nd,0\n", {4, 1009, -7, 1000, 252.25, 1}},
     };
-    for (const auto &c : cases) EXPECT_EQ(show(aggregateFile(dir.write("a.csv", c.csv), 1)), show(c.want)) << c.csv;
+    for (const auto &c : cases)
+        EXPECT_EQ(show(aggregateFile(dir.write("a.csv", c.csv), 1)), show(c.want)) << c.csv;
     EXPECT_EQ(rowkit_last_error(), nullptr);
 }
 
@@ -85,7 +90,8 @@ TEST(CApiAggregate, FailuresAndMessages) {
         r = rowkit_aggregate(ctx, 0, &a);
         rowkit::alloc_hook::reset();
         rowkit_close(ctx);
-        EXPECT_TRUE(r == 0 || lastError() == "aggregate failed: OutOfMemory") << nth << ": " << lastError();
+        EXPECT_TRUE(r == 0 || lastError() == "aggregate failed: OutOfMemory")
+            << nth << ": " << lastError();
     }
     EXPECT_EQ(r, 0);
     EXPECT_EQ(a.sum, 6.0);

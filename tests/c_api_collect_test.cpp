@@ -66,23 +66,33 @@ TEST(CApiCollect, BothLayoutsAreExactAndOutliveTheScanner) {
     rowkit_test::TempDir dir;
     size_t cols[] = {3, 1};
     const CPredicate not_rome = {3, ROWKIT_OP_NEQ, "Rome", nullptr, 0};
-    const COptions all = rowkit_test::defaultOptions(), projected = {cols, 2, &not_rome, 1, 4, -1, 0},
+    const COptions all = rowkit_test::defaultOptions(),
+                   projected = {cols, 2, &not_rome, 1, 4, -1, 0},
                    two_columns = {nullptr, 0, nullptr, 0, -1, 1, 0};
     // One row is read with rowkit_next first, and is not collected. With
     // `projected`: columns {3, 1}, city != Rome, at most 4 rows counting the
     // one read first.
     const std::string ragged = "a,b,c\n0\n1\n2,3,4\n5,6,,8,9\n,x\0y\n"s;
-    const struct { std::string name, text; const COptions *o; std::string row_major, columnar; size_t width; } cases[] = {
-        {"p.csv", "id,name,age,city\n1,ann,34,Oslo\n2,bob,27,\"Lima, PE\"\n3,cy,,Rome\n4,dee,41.5,\"Say \"\"hi\"\"\"\n5,eve,abc,Oslo\n",
+    const struct {
+        std::string name, text;
+        const COptions *o;
+        std::string row_major, columnar;
+        size_t width;
+    } cases[] = {
+        {"p.csv",
+         "id,name,age,city\n1,ann,34,Oslo\n2,bob,27,\"Lima, PE\"\n3,cy,,Rome\n4,dee,41.5,\"Say "
+         "\"\"hi\"\"\"\n5,eve,abc,Oslo\n",
          &projected, "3x2:Lima, PE\0bob\0Say \"hi\"\0dee\0Oslo\0eve\0"s,
          "3: Lima, PESay \"hi\"Oslo/0,8,16,20 bobdeeeve/0,3,6,9", 2},
         // Rows are brought to the header's width, even when the first
         // collected row is short: no later row loses a column. Empty fields
         // are empty values; a NUL inside a field is kept.
-        {"r.csv", ragged, &all, "4x3:1\0\0\0" "2\0" "3\0" "4\0" "5\0" "6\0\0" "\0x\0y\0\0"s,
+        {"r.csv", ragged, &all,
+         "4x3:1\0\0\0" "2\0" "3\0" "4\0" "5\0" "6\0\0" "\0x\0y\0\0"s,
          "4: 125/0,1,2,3,3 36x\0y/0,0,1,2,5 4/0,0,1,1,1"s, 3},
         // max_column cuts the width to the columns the rows carry.
-        {"m.csv", ragged, &two_columns, "4x2:1\0\0" "2\0" "3\0" "5\0" "6\0" "\0x\0y\0"s,
+        {"m.csv", ragged, &two_columns,
+         "4x2:1\0\0" "2\0" "3\0" "5\0" "6\0" "\0x\0y\0"s,
          "4: 125/0,1,2,3,3 36x\0y/0,0,1,2,5"s, 2},
         // A first object without keys: rows with no fields and no columns.
         {"e.ndjson", "{}\n{}\n{\"a\":1}\n{}\n", &all, "3x0:", "3:", 0},
@@ -96,7 +106,9 @@ TEST(CApiCollect, BothLayoutsAreExactAndOutliveTheScanner) {
             // the handle's width.
             std::string empty_columns;
             for (size_t i = 0; i < c.width; ++i) empty_columns += " /0";
-            EXPECT_EQ(collect(ctx, columnar, true), columnar ? "0:" + empty_columns : "0x" + std::to_string(c.width) + ":") << c.name;
+            EXPECT_EQ(collect(ctx, columnar, true),
+                      columnar ? "0:" + empty_columns : "0x" + std::to_string(c.width) + ":")
+                << c.name;
         }
 }
 
@@ -117,15 +129,21 @@ TEST(CApiCollect, FailuresSetTheMessageAndKeepTheScannerOpen) {
     // after the failing line. With the column limit lowered to 10 bytes,
     // column a reaches it exactly and column b passes it on the last row; the
     // row-major buffer has no 32-bit offsets and no such limit.
-    const std::string quote = dir.write("q.csv", "a,b\n1,2\n3,\"x\n4,y\n"), over = dir.write("o.csv", "a,b\nabcd,1\nefgh,22222\nij,33333\n");
+    const std::string quote = dir.write("q.csv", "a,b\n1,2\n3,\"x\n4,y\n"),
+                      over = dir.write("o.csv", "a,b\nabcd,1\nefgh,22222\nij,33333\n");
     rowkit::collect_hook::setColumnLimit(10);
     for (bool columnar : {false, true}) {
         Ctx *ctx = rowkit_open(quote.c_str(), nullptr);
         EXPECT_EQ(collect(ctx, columnar), "!collect failed: UnterminatedQuote");
         EXPECT_EQ(collect(ctx, columnar, true), columnar ? "1: 4/0,1 y/0,1" : "1x2:4\0y\0"s);
-        EXPECT_EQ(collect(rowkit_open(over.c_str(), nullptr), columnar, true).substr(0, columnar ? 99 : 4), columnar ? "!collect failed: ColumnTooLarge" : "3x2:");
+        EXPECT_EQ(collect(rowkit_open(over.c_str(), nullptr), columnar, true)
+                      .substr(0, columnar ? 99 : 4),
+                  columnar ? "!collect failed: ColumnTooLarge" : "3x2:");
     }
-    EXPECT_EQ(collect(rowkit_open(dir.write("f.csv", "a,b\nabcd,1\nefgh,2\nij,3\n").c_str(), nullptr), true, true), "3: abcdefghij/0,4,8,10 123/0,1,2,3");
+    EXPECT_EQ(
+        collect(rowkit_open(dir.write("f.csv", "a,b\nabcd,1\nefgh,2\nij,3\n").c_str(), nullptr),
+                true, true),
+        "3: abcdefghij/0,4,8,10 123/0,1,2,3");
     rowkit::collect_hook::setColumnLimit(0);
 }
 
@@ -135,7 +153,9 @@ TEST(CApiCollect, FailuresSetTheMessageAndKeepTheScannerOpen) {
 TEST(CApiCollect, AllocationFailuresGiveTheDocumentedMessage) {
     rowkit_test::TempDir dir;
     std::string text = "id,name,note\n";
-    for (int i = 0; i < 300; ++i) text += std::to_string(i) + ",name" + std::to_string(i) + ",n" + std::to_string(i * 7) + "\n";
+    for (int i = 0; i < 300; ++i)
+        text +=
+            std::to_string(i) + ",name" + std::to_string(i) + ",n" + std::to_string(i * 7) + "\n";
     const std::string path = dir.write("a.csv", text);
     for (bool columnar : {false, true}) {
         // Row-major: the handle, then at least two buffer growths. Columnar:
@@ -151,8 +171,11 @@ TEST(CApiCollect, AllocationFailuresGiveTheDocumentedMessage) {
             rowkit::alloc_hook::failAt(nth);
             got = collect(ctx, columnar, true);
             rowkit::alloc_hook::reset();
-            EXPECT_EQ(got, got[0] != '!' ? got : nth > (columnar ? 5u : 1u) ? "!out of memory collecting rows"
-                           : columnar ? "!out of memory allocating columnar collect context" : "!out of memory allocating collect context") << nth;
+            EXPECT_EQ(got, got[0] != '!'                ? got
+                           : nth > (columnar ? 5u : 1u) ? "!out of memory collecting rows"
+                           : columnar ? "!out of memory allocating columnar collect context"
+                                      : "!out of memory allocating collect context")
+                << nth;
         }
         EXPECT_EQ(got.substr(0, 4), columnar ? "299:" : "299x");
         EXPECT_GT(nth, columnar ? 12u : 4u);

@@ -105,7 +105,8 @@ TEST(CApiCount, FailuresAndMessages) {
     rowkit_close(ctx);
     // A line dropped because it could not be assembled (out of memory while
     // it spanned chunks) is not counted afterwards.
-    ctx = rowkit_open(dir.write("long.csv", "a\n1\n" + std::string(600000, 'y') + "\n3\n4").c_str(), nullptr);
+    ctx = rowkit_open(dir.write("long.csv", "a\n1\n" + std::string(600000, 'y') + "\n3\n4").c_str(),
+                      nullptr);
     ASSERT_EQ(rowkit_next(ctx, nullptr, nullptr), 1);
     rowkit::alloc_hook::failAt(1);
     EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), -1);
@@ -118,6 +119,8 @@ TEST(CApiCount, FailuresAndMessages) {
     const std::string path = dir.write("s.csv", numberedRows(50));
     int64_t n = -1;
     for (uint64_t nth = 1; nth < 50 && n < 0; ++nth)
-        EXPECT_TRUE((n = countFile(path, &o, nth)) == 50 || (n == -1 && lastError() == "count failed: OutOfMemory")) << nth;
+        EXPECT_TRUE((n = countFile(path, &o, nth)) == 50 ||
+                    (n == -1 && lastError() == "count failed: OutOfMemory"))
+            << nth;
     EXPECT_EQ(n, 50);
 }

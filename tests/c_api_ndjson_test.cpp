@@ -34,21 +34,30 @@ struct SameTable { std::string csv, ndjson, array; };
 // sometimes (the full path).
 SameTable makeSameTable() {
     const std::vector<std::string> header = {"id", "name", "amount", "note"},
-        names = {"ann", "bob, jr", "say \"hi\"", "d\xc3\xa9", "{[x]}", "a:b", "", "null", "tab\there", "back\\slash", "x/y"},
-        amounts = {"34", "-3", "41.5", "", "abc", "1e2", "0x10", "7", "true"}, notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
+                                   names = {"ann",       "bob, jr",     "say \"hi\"", "d\xc3\xa9",
+                                            "{[x]}",     "a:b",         "",           "null",
+                                            "tab\there", "back\\slash", "x/y"},
+                                   amounts = {"34",  "-3",   "41.5", "",    "abc",
+                                              "1e2", "0x10", "7",    "true"},
+                                   notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
     SameTable t{"id,name,amount,note\n", "", "[\n"};
     for (size_t i = 0; i < 150; ++i) {
-        const std::string row[] = {std::to_string(i), names[i % names.size()], amounts[i % amounts.size()], notes[i % notes.size()]};
+        const std::string row[] = {std::to_string(i), names[i % names.size()],
+                                   amounts[i % amounts.size()], notes[i % notes.size()]};
         std::string obj = "{";
         for (size_t c = 0; c < 4; ++c) {
             t.csv += (c ? "," : "") + quoted(row[c], "\"", '"');  // every CSV field quoted
             const size_t k = i % 4 == 1 ? 3 - c : c;
             const std::string &v = row[k];
             if (i % 5 == 2 && v.empty()) continue;
-            obj += (obj.size() > 1 ? i % 6 == 0 ? ", " : "," : "") + ("\"" + header[k] + "\":") +
-                   (std::string(" 34 -3 41.5 1e2 7 true ").find(" " + v + " ") != std::string::npos ? v : v.empty() ? (i % 2 ? "null" : "\"\"") : quoted(v, "\"\\", '\\'));
+            obj +=
+                (obj.size() > 1 ? i % 6 == 0 ? ", " : "," : "") + ("\"" + header[k] + "\":") +
+                (std::string(" 34 -3 41.5 1e2 7 true ").find(" " + v + " ") != std::string::npos ? v
+                 : v.empty() ? (i % 2 ? "null" : "\"\"")
+                             : quoted(v, "\"\\", '\\'));
         }
-        t.csv += "\n", t.ndjson += obj + "}\n", t.array += (i ? (i % 3 ? ",\n  " : ", ") : "  ") + obj + "}";
+        t.csv += "\n", t.ndjson += obj + "}\n",
+            t.array += (i ? (i % 3 ? ",\n  " : ", ") : "  ") + obj + "}";
     }
     return t.array += "\n]\n", t;
 }
@@ -64,7 +73,8 @@ std::string fieldsOf(const char *const *f, size_t n) {
 Steps steps(Ctx *ctx) {
     Steps out;
     const char *const *f; size_t n;
-    for (int r; (r = rowkit_next(ctx, &f, &n)) != 0;) out.push_back(r == 1 ? fieldsOf(f, n) + (rowkit_last_error() ? "!" : "") : lastError());
+    for (int r; (r = rowkit_next(ctx, &f, &n)) != 0;)
+        out.push_back(r == 1 ? fieldsOf(f, n) + (rowkit_last_error() ? "!" : "") : lastError());
     return out;
 }
 
@@ -75,7 +85,9 @@ std::string snapshot(const std::string &path, const COptions &o) {
     std::ostringstream out("header", std::ios::ate);
     Ctx *ctx = rowkit_open(path.c_str(), &o);
     if (!ctx) return "open failed: " + lastError();
-    for (size_t i = 0; i < rowkit_n_columns(ctx); ++i) out << " " << rowkit_column_name(ctx, i) << "@" << rowkit_column_index(ctx, rowkit_column_name(ctx, i));
+    for (size_t i = 0; i < rowkit_n_columns(ctx); ++i)
+        out << " " << rowkit_column_name(ctx, i) << "@"
+            << rowkit_column_index(ctx, rowkit_column_name(ctx, i));
     for (const std::string &step : steps(ctx)) out << "\n" << step;
     rowkit_close(ctx);
     out << "\ncount " << rowkit_count(ctx = rowkit_open(path.c_str(), &o)) << "\norder";
@@ -93,13 +105,17 @@ std::string snapshot(const std::string &path, const COptions &o) {
 TEST(CApiNdjson, SameResultsAsCsvMessagesAndAllocationFailures) {
     TempDir dir;
     SameTable t = makeSameTable();
-    const std::string paths[] = {dir.write("t.csv", t.csv), dir.write("t.ndjson", t.ndjson), dir.write("t.jsonl", t.ndjson), dir.write("t.json", t.array)};
+    const std::string paths[] = {dir.write("t.csv", t.csv), dir.write("t.ndjson", t.ndjson),
+                                 dir.write("t.jsonl", t.ndjson), dir.write("t.json", t.array)};
     const CPredicate gt{2, ROWKIT_OP_GT, "10", nullptr, 0};
     COptions options[4] = {defaultOptions(), defaultOptions(), defaultOptions(), defaultOptions()};
-    options[1].where = options[3].where = &gt, options[1].n_where = options[3].n_where = 1;  // count then reads the rows
+    options[1].where = options[3].where = &gt,
+    options[1].n_where = options[3].n_where = 1;        // count then reads the rows
     options[2].max_column = options[3].max_column = 1;  // only the wanted columns are read
     for (const COptions &o : options)
-        for (size_t p = 1; p < 4; ++p) EXPECT_EQ(snapshot(paths[p], o), snapshot(paths[0], o)) << paths[p] << " options " << &o - options;
+        for (size_t p = 1; p < 4; ++p)
+            EXPECT_EQ(snapshot(paths[p], o), snapshot(paths[0], o))
+                << paths[p] << " options " << &o - options;
     // The table really has rows of every kind.
     for (const char *row : {"(2|say \"hi\"|41.5|one, two)", "(3|d\xc3\xa9||})", "count 150"})
         EXPECT_NE(snapshot(paths[1], options[0]).find(row), std::string::npos) << row;
@@ -107,14 +123,24 @@ TEST(CApiNdjson, SameResultsAsCsvMessagesAndAllocationFailures) {
     // The messages of a refused open and of rows that fail one at a time.
     EXPECT_EQ(rowkit_open(dir.write("b.jsonl", "\n{\"a\":1}\n").c_str(), nullptr), nullptr);
     EXPECT_EQ(lastError(), "open failed: InvalidJson");
-    Ctx *ctx = rowkit_open(dir.write("r.ndjson", "{\"a\":1,\"b\":2}\n\n{\"a\":{\"x\":1}}\n{\"b\":\"\\u12\"}\n{\"b\":4}\n").c_str(), nullptr);
-    EXPECT_EQ(steps(ctx), (Steps{"(1|2)", "next failed: InvalidJson", "next failed: NestedValueNotSupported", "next failed: InvalidJson", "(|4)"}));
+    Ctx *ctx = rowkit_open(
+        dir.write("r.ndjson",
+                  "{\"a\":1,\"b\":2}\n\n{\"a\":{\"x\":1}}\n{\"b\":\"\\u12\"}\n{\"b\":4}\n")
+            .c_str(),
+        nullptr);
+    EXPECT_EQ(steps(ctx),
+              (Steps{"(1|2)", "next failed: InvalidJson", "next failed: NestedValueNotSupported",
+                     "next failed: InvalidJson", "(|4)"}));
     rowkit_close(ctx);
     // Each allocation of opening and reading fails in turn: the open fails
     // with one of its messages, or one call fails with one of the row
     // messages and consumes its row only.
-    const std::set<std::string> kMessages = {"out of memory allocating scanner context", "open failed: OutOfMemory", "out of memory allocating header",
-                                             "out of memory growing field buffers", "out of memory copying row", "next failed: OutOfMemory"};
+    const std::set<std::string> kMessages = {"out of memory allocating scanner context",
+                                             "open failed: OutOfMemory",
+                                             "out of memory allocating header",
+                                             "out of memory growing field buffers",
+                                             "out of memory copying row",
+                                             "next failed: OutOfMemory"};
     for (const std::string &path : {paths[1], paths[3]}) {
         const Steps expected = steps(ctx = rowkit_open(path.c_str(), &options[0]));
         rowkit_close(ctx);
@@ -126,8 +152,11 @@ TEST(CApiNdjson, SameResultsAsCsvMessagesAndAllocationFailures) {
             rowkit::alloc_hook::reset();
             rowkit_close(ctx);
             size_t failures = 0;  // rows that differ, each by a message about memory
-            for (size_t i = 0; ctx && i < std::min(got.size(), expected.size()); ++i) failures += got[i] == expected[i] ? 0 : kMessages.count(got[i]) ? 1 : 2;
-            EXPECT_TRUE(got == expected || (ctx ? got.size() == expected.size() && failures == 1 : kMessages.count(got[0]) == 1)) << nth << ": " << got[0];
+            for (size_t i = 0; ctx && i < std::min(got.size(), expected.size()); ++i)
+                failures += got[i] == expected[i] ? 0 : kMessages.count(got[i]) ? 1 : 2;
+            EXPECT_TRUE(got == expected || (ctx ? got.size() == expected.size() && failures == 1
+                                                : kMessages.count(got[0]) == 1))
+                << nth << ": " << got[0];
         }
     }
 }
@@ -138,8 +167,12 @@ TEST(CApiNdjson, SteadyStateRowsAllocateNothing) {
     // Flat records in header order (the fast path) and records with escapes
     // and keys out of order (the full parse, into its reused arena).
     for (int i = 0; i < 40000; ++i)
-        lines += i % 3 ? R"({"ok":false,"name":"e\t\u00e9","id":)" + std::to_string(i) + "}\n" : R"({"id":)" + std::to_string(i) + R"(,"name":"n","ok":true,"x":null})" "\n";
-    for (const std::string &path : {dir.write("s.ndjson", lines), dir.write("s.json", "[" + lines + "]")}) {
+        lines += i % 3 ? R"({"ok":false,"name":"e\t\u00e9","id":)" + std::to_string(i) + "}\n"
+                       : R"({"id":)" + std::to_string(i) +
+                             R"(,"name":"n","ok":true,"x":null})"
+                             "\n";
+    for (const std::string &path :
+         {dir.write("s.ndjson", lines), dir.write("s.json", "[" + lines + "]")}) {
         Ctx *ctx = rowkit_open(path.c_str(), nullptr);
         const char *const *f; size_t n, rows = 0;
         // Warm up past the first chunk boundaries (a record that straddles

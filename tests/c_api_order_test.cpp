@@ -22,7 +22,8 @@ using Texts = std::vector<std::string>;
 // failing), closes the scanner and only then drains the cursor. Messages go
 // to `errors`: "order_by: " and the message if ordering failed, else one per
 // row that failed. Without `errors` any failure fails the test.
-Rows ordered(const std::string &path, size_t column, int descending, Texts *errors = nullptr, uint64_t fail = 0) {
+Rows ordered(const std::string &path, size_t column, int descending, Texts *errors = nullptr,
+             uint64_t fail = 0) {
     Ctx *ctx = rowkit_open(path.c_str(), nullptr);
     rowkit::alloc_hook::reset();
     rowkit::alloc_hook::failAt(fail);
@@ -68,7 +69,8 @@ TEST(CApiOrderBy, NumbersNumericallyTextsByBytes) {
     EXPECT_EQ(rowkit_last_error(), nullptr);
     // Rows are handed out whole, with their own field counts; the row
     // without the column comes first ascending.
-    EXPECT_EQ(ordered(dir.write("m.csv", kMissing), 1, 0), (Rows{{"b"}, {"c", ""}, {"d", "A"}, {"a", "x"}}));
+    EXPECT_EQ(ordered(dir.write("m.csv", kMissing), 1, 0),
+              (Rows{{"b"}, {"c", ""}, {"d", "A"}, {"a", "x"}}));
 
     // A column mixing numbers and texts has no consistent order; every row
     // still comes out, once.
@@ -77,8 +79,10 @@ TEST(CApiOrderBy, NumbersNumericallyTextsByBytes) {
     std::string csv = "id,k\n";
     Texts want;
     for (int i = 0; i < 2000; want.push_back(std::to_string(i++)))
-        csv += std::to_string(i) + "," + (rng() % 2 ? std::to_string(rng() % 200) : texts[rng() % std::size(texts)]) + "\n";
-    for (Texts got : {ids(ordered(dir.write("mix.csv", csv), 1, 0)), ids(ordered(dir.write("mix.csv", csv), 1, 1))})
+        csv += std::to_string(i) + "," +
+               (rng() % 2 ? std::to_string(rng() % 200) : texts[rng() % std::size(texts)]) + "\n";
+    for (Texts got : {ids(ordered(dir.write("mix.csv", csv), 1, 0)),
+                      ids(ordered(dir.write("mix.csv", csv), 1, 1))})
         EXPECT_TRUE(std::is_permutation(got.begin(), got.end(), want.begin(), want.end()));
 }
 
@@ -103,8 +107,9 @@ TEST(CApiOrderBy, LargeInputAndFailures) {
         csv += want.back()[0] + "," + want.back()[1] + "," + want.back()[2] + "\n";
     }
     std::string path = dir.write("big.csv", csv);
-    std::stable_sort(want.begin(), want.end(),
-                     [](const auto &a, const auto &b) { return std::stoi(a[1]) < std::stoi(b[1]); });
+    std::stable_sort(want.begin(), want.end(), [](const auto &a, const auto &b) {
+        return std::stoi(a[1]) < std::stoi(b[1]);
+    });
 
     // Every allocation failure gives a documented message and leaks nothing.
     // The rows fill several arena blocks and make the sort want a merge
@@ -118,9 +123,11 @@ TEST(CApiOrderBy, LargeInputAndFailures) {
         all_tried = rowkit::alloc_hook::count() < nth;
         rowkit::alloc_hook::reset();
         for (const std::string &e : errors)
-            EXPECT_TRUE(e == "order_by: order_by failed: OutOfMemory" || e == "out of memory copying row" ||
+            EXPECT_TRUE(e == "order_by: order_by failed: OutOfMemory" ||
+                        e == "out of memory copying row" ||
                         e == "order_by: out of memory allocating order_by context" ||
-                        e == "out of memory growing field buffers") << nth << ": " << e;
+                        e == "out of memory growing field buffers")
+                << nth << ": " << e;
         const bool built = errors.empty() || !errors[0].starts_with("order_by: ");
         next_failures += built ? errors.size() : 0;
         EXPECT_EQ(got.size() + errors.size(), built ? want.size() : 1u) << nth;

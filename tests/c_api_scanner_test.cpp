@@ -20,7 +20,8 @@ const char *kPeople = "id,name,age,city\n1,ann,34,Oslo\n2,bob,27,\"Lima, PE\"\n3
                       "4,dee,41.5,\"Say \"\"hi\"\"\"\n5,eve,abc,Oslo\n";
 size_t kId[] = {0};
 
-CPredicate pred(size_t column, int op, const char *value, const char *const *values = nullptr, size_t n = 0) {
+CPredicate pred(size_t column, int op, const char *value, const char *const *values = nullptr,
+                size_t n = 0) {
     return {column, op, value, values, n};
 }
 
@@ -43,14 +44,22 @@ TEST(CApiScanner, MessagesAndNullArguments) {
     // A missing predicate text, also for unknown codes (taken as eq) and IN lists.
     const char *with_null[] = {"1", nullptr};
     const CPredicate nulls[] = {pred(0, ROWKIT_OP_GT, nullptr), pred(0, 42, nullptr),
-                                pred(0, ROWKIT_OP_IN_LIST, "x", nullptr, 2), pred(0, ROWKIT_OP_IN_LIST, "x", with_null, 2)};
+                                pred(0, ROWKIT_OP_IN_LIST, "x", nullptr, 2),
+                                pred(0, ROWKIT_OP_IN_LIST, "x", with_null, 2)};
     const std::string p = dir.write("p.csv", kPeople), text_null = "predicate text is null";
-    const struct { std::string path; const CPredicate *where; size_t n_where; std::string message; } cases[] = {
-        {dir.path() + "/none.csv", nullptr, 0, "open failed: FileNotFound"}, {dir.path(), nullptr, 0, "open failed: IsDir"},
-        {dir.write("f", "a\n") + "/y.csv", nullptr, 0, "open failed: NotDir"},
-        {dir.write("e.csv", ""), nullptr, 0, "open failed: EmptyFile"},
-        {dir.write("q.csv", "\"a\n"), nullptr, 0, "open failed: UnterminatedQuote"}, {p, nullptr, 1, "predicates are null"},
-        {p, nulls, 1, text_null}, {p, nulls + 1, 1, text_null}, {p, nulls + 2, 1, text_null}, {p, nulls + 3, 1, text_null}};
+    const struct {
+        std::string path;
+        const CPredicate *where;
+        size_t n_where;
+        std::string message;
+    } cases[] = {{dir.path() + "/none.csv", nullptr, 0, "open failed: FileNotFound"},
+                 {dir.path(), nullptr, 0, "open failed: IsDir"},
+                 {dir.write("f", "a\n") + "/y.csv", nullptr, 0, "open failed: NotDir"},
+                 {dir.write("e.csv", ""), nullptr, 0, "open failed: EmptyFile"},
+                 {dir.write("q.csv", "\"a\n"), nullptr, 0, "open failed: UnterminatedQuote"},
+                 {p, nullptr, 1, "predicates are null"}, {p, nulls, 1, text_null},
+                 {p, nulls + 1, 1, text_null}, {p, nulls + 2, 1, text_null},
+                 {p, nulls + 3, 1, text_null}};
     for (const auto &c : cases) {
         const COptions o = {nullptr, 0, c.where, c.n_where, -1, -1, 0};
         EXPECT_EQ(rowkit_open(c.path.c_str(), &o), nullptr) << c.message;
@@ -93,7 +102,8 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
     EXPECT_EQ(fields, nullptr);
     rowkit_close(ctx);
     // Ragged rows keep their own widths; a field holding NUL ends there.
-    EXPECT_EQ(readFile(dir.write("w.csv", std::string("a,b\n1\n1,2,3\n\nx,\0y\n", 18))), (Rows{{"1"}, {"1", "2", "3"}, {""}, {"x", ""}}));
+    EXPECT_EQ(readFile(dir.write("w.csv", std::string("a,b\n1\n1,2,3\n\nx,\0y\n", 18))),
+              (Rows{{"1"}, {"1", "2", "3"}, {""}, {"x", ""}}));
     // Upper-case suffixes are not JSON: read as CSV.
     EXPECT_EQ(readFile(dir.write("x.JSON", "a\n1\n")), (Rows{{"1"}}));
     char hex[] = "0x1B";
@@ -102,15 +112,21 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
     const CPredicate oslo = pred(3, ROWKIT_OP_EQ, "Oslo"), over30 = pred(2, ROWKIT_OP_GT, "30");
     // Options, then the rows read ('|' between fields, ' ' between rows),
     // by default only their ids.
-    const struct { std::vector<CPredicate> where; int negate; std::string want; size_t *cols = kId; size_t n_cols = 1;
-                   int64_t limit = -1, max_column = -1; } cases[] = {
+    const struct {
+        std::vector<CPredicate> where;
+        int negate;
+        std::string want;
+        size_t *cols = kId;
+        size_t n_cols = 1;
+        int64_t limit = -1, max_column = -1;
+    } cases[] = {
         {{pred(2, ROWKIT_OP_GTE, "30")}, 0, "1 4 5"},  // numeric where both are numbers
-        {{pred(2, ROWKIT_OP_LT, "30")}, 0, "2 3"},    // the empty text is below "30"
+        {{pred(2, ROWKIT_OP_LT, "30")}, 0, "2 3"},     // the empty text is below "30"
         {{pred(2, ROWKIT_OP_LTE, "34")}, 0, "1 2 3"},
         {{pred(2, ROWKIT_OP_NEQ, "34")}, 0, "2 3 4 5"},  // fields below, above and not numbers
         {{pred(3, ROWKIT_OP_NEQ, "Oslo")}, 0, "2 3 4"},
-        {{pred(0, ROWKIT_OP_GT, "3a")}, 0, "4 5"},  // a non-numeric value compares as text
-        {{pred(3, -1, "Oslo")}, 0, "1 5"},  // unknown codes are eq
+        {{pred(0, ROWKIT_OP_GT, "3a")}, 0, "4 5"},        // a non-numeric value compares as text
+        {{pred(3, -1, "Oslo")}, 0, "1 5"},                // unknown codes are eq
         {{pred(9, ROWKIT_OP_NEQ, "x")}, 1, "1 2 3 4 5"},  // a column past the row's end is false
         // IN lists compare each entry as eq does; an empty list matches nothing.
         {{pred(2, ROWKIT_OP_IN_LIST, nullptr, ages, 3)}, 0, "1 2"},
@@ -121,15 +137,16 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
         {{oslo, over30}, 1, "2 3 4"},
         {{}, 1, ""},
         {{}, 0, "Oslo|1| Lima, PE|2| Rome|3| Say \"hi\"|4| Oslo|5|", cols, 3},
-        {{pred(1, ROWKIT_OP_EQ, "cy")}, 0, "Rome", cols, 1},  // predicates see source columns
-        {{}, 0, "1|ann|34|Oslo", cols, 0, 1},  // no projection without a count
+        {{pred(1, ROWKIT_OP_EQ, "cy")}, 0, "Rome", cols, 1},        // predicates see source columns
+        {{}, 0, "1|ann|34|Oslo", cols, 0, 1},                       // no projection without a count
         {{}, 0, "1|ann|34|Oslo 2|bob|27|Lima, PE", nullptr, 2, 2},  // nor without columns
         {{}, 0, "", kId, 1, 0},
         {{}, 0, "1|ann 2|bob 3|cy 4|dee 5|eve", nullptr, 0, -1, 1},
         {{oslo}, 0, "", nullptr, 0, -1, 1},  // a predicate past max_column sees nothing
     };
     for (const auto &c : cases) {
-        const COptions o = {c.cols, c.n_cols, c.where.data(), c.where.size(), c.limit, c.max_column, c.negate};
+        const COptions o = {c.cols,  c.n_cols,     c.where.data(), c.where.size(),
+                            c.limit, c.max_column, c.negate};
         ASSERT_NE(ctx = rowkit_open(path.c_str(), &o), nullptr);
         std::strcpy(hex, "zzz");  // IN values are copied at open
         Rows rows = readAll(ctx);
@@ -137,7 +154,8 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
         std::strcpy(hex, "0x1B");
         std::string got;
         for (size_t r = 0; r < rows.size(); ++r)
-            for (size_t i = 0; i < rows[r].size(); ++i) got += (i ? "|" : r ? " " : "") + rows[r][i];
+            for (size_t i = 0; i < rows[r].size(); ++i)
+                got += (i ? "|" : r ? " " : "") + rows[r][i];
         EXPECT_EQ(got, c.want) << &c - cases;
     }
 }
@@ -168,7 +186,8 @@ TEST(CApiScanner, AllocationFailures) {
     TempDir dir;
     std::string path = dir.write("p.csv", kPeople);
     const char *values[] = {"Oslo", "Rome"};
-    CPredicate preds[2] = {pred(0, ROWKIT_OP_GT, "0"), pred(3, ROWKIT_OP_IN_LIST, nullptr, values, 2)};
+    CPredicate preds[2] = {pred(0, ROWKIT_OP_GT, "0"),
+                           pred(3, ROWKIT_OP_IN_LIST, nullptr, values, 2)};
     size_t cols[] = {1, 3};
     const COptions o = {cols, 2, preds, 2, -1, -1, 0};
     Ctx *ctx = nullptr;
@@ -176,8 +195,12 @@ TEST(CApiScanner, AllocationFailures) {
         rowkit::alloc_hook::failAt(nth);
         ctx = rowkit_open(path.c_str(), &o);
         rowkit::alloc_hook::reset();
-        EXPECT_TRUE(ctx || documented({"out of memory allocating predicates", "out of memory allocating IN values", "open failed: OutOfMemory",
-                                       "out of memory allocating scanner context", "out of memory allocating header"})) << lastError();
+        EXPECT_TRUE(
+            ctx ||
+            documented({"out of memory allocating predicates", "out of memory allocating IN values",
+                        "open failed: OutOfMemory", "out of memory allocating scanner context",
+                        "out of memory allocating header"}))
+            << lastError();
     }
     rowkit_close(ctx);
     // A failed next loses at most its own row (possibly one the predicates

@@ -11,9 +11,11 @@
 #include "rowkit.h"
 #include "support/test_files.hpp"
 
-static const char *kPeople = "id,name,age,city\n1,ann,34,Oslo\n2,bob,-4,Lima\n4,dee,41\n5,eve,50,Oslo,extra\n";
+static const char *kPeople =
+    "id,name,age,city\n1,ann,34,Oslo\n2,bob,-4,Lima\n4,dee,41\n5,eve,50,Oslo,extra\n";
 static const char *kPeopleSchema = R"({"id": {"type": "integer", "required": true},
-    "age": {"type": "integer", "required": true, "min": 0, "max": 120}, "city": {"one_of": ["Oslo", "Lima", "Rome"]}})";
+    "age": {"type": "integer", "required": true, "min": 0, "max": 120},
+    "city": {"one_of": ["Oslo", "Lima", "Rome"]}})";
 
 // The report JSON of a validation, or "<null: message>".
 static std::string reportOf(const std::string &path, const char *schema, size_t max_errors = 0) {
@@ -29,20 +31,27 @@ static std::string reportOf(const std::string &path, const char *schema, size_t 
 // are escaped again: seven characters in all; a number is text like any other.
 TEST(CApiValidate, ReportsByteForByte) {
     rowkit_test::TempDir dir;
-    EXPECT_EQ(reportOf(dir.write("people.csv", kPeople), kPeopleSchema),
-              R"({"rows_total":4,"rows_valid":1,"rows_invalid":3,"errors_total":3,"truncated":false,)"
-              R"("counts":{"too_few_fields":1,"too_many_fields":1,"below_min":1},)"
-              R"("errors":[{"row":2,"column":2,"column_name":"age","rule":"below_min","value":"-4"},)"
-              R"({"row":3,"column":null,"column_name":"","rule":"too_few_fields","value":""},)"
-              R"({"row":4,"column":null,"column_name":"","rule":"too_many_fields","value":""}]})");
-    std::string path = dir.write("p.ndjson", "{\"id\": 1, \"name\": \"ann\", \"ok\": true}\n{\"id\": 2, \"name\": \"b\\u00e9\", \"ok\": \"maybe\"}\n"
-                                             "{\"id\": 3, \"name\": null, \"ok\": false}\n{\"id\": 4, \"name\": \"a\\\"b\\nc\", \"ok\": 1}\n");
-    EXPECT_EQ(reportOf(path, R"({"name":{"required":true,"min_len":2,"max_len":4},"ok":{"type":"boolean"}})", 3),
-              R"({"rows_total":4,"rows_valid":1,"rows_invalid":3,"errors_total":4,"truncated":true,)"
-              R"("counts":{"missing_required":1,"bad_type":2,"too_long":1},"errors":[)"
-              R"({"row":2,"column":2,"column_name":"ok","rule":"bad_type","value":"maybe"},)"
-              R"({"row":3,"column":1,"column_name":"name","rule":"missing_required","value":""},)"
-              R"({"row":4,"column":1,"column_name":"name","rule":"too_long","value":"a\"b\nc"}]})");
+    EXPECT_EQ(
+        reportOf(dir.write("people.csv", kPeople), kPeopleSchema),
+        R"({"rows_total":4,"rows_valid":1,"rows_invalid":3,"errors_total":3,"truncated":false,)"
+        R"("counts":{"too_few_fields":1,"too_many_fields":1,"below_min":1},)"
+        R"("errors":[{"row":2,"column":2,"column_name":"age","rule":"below_min","value":"-4"},)"
+        R"({"row":3,"column":null,"column_name":"","rule":"too_few_fields","value":""},)"
+        R"({"row":4,"column":null,"column_name":"","rule":"too_many_fields","value":""}]})");
+    std::string path = dir.write("p.ndjson",
+                                 "{\"id\": 1, \"name\": \"ann\", \"ok\": true}\n{\"id\": 2, "
+                                 "\"name\": \"b\\u00e9\", \"ok\": \"maybe\"}\n"
+                                 "{\"id\": 3, \"name\": null, \"ok\": false}\n{\"id\": 4, "
+                                 "\"name\": \"a\\\"b\\nc\", \"ok\": 1}\n");
+    EXPECT_EQ(
+        reportOf(path,
+                 R"({"name":{"required":true,"min_len":2,"max_len":4},"ok":{"type":"boolean"}})",
+                 3),
+        R"({"rows_total":4,"rows_valid":1,"rows_invalid":3,"errors_total":4,"truncated":true,)"
+        R"("counts":{"missing_required":1,"bad_type":2,"too_long":1},"errors":[)"
+        R"({"row":2,"column":2,"column_name":"ok","rule":"bad_type","value":"maybe"},)"
+        R"({"row":3,"column":1,"column_name":"name","rule":"missing_required","value":""},)"
+        R"({"row":4,"column":1,"column_name":"name","rule":"too_long","value":"a\"b\nc"}]})");
 }
 
 TEST(CApiValidate, MessagesAndNullArguments) {
@@ -54,12 +63,16 @@ TEST(CApiValidate, MessagesAndNullArguments) {
     EXPECT_EQ(rowkit_test::lastError(), "schema_json is null");
     rowkit_validate_free(nullptr);  // no effect
     EXPECT_EQ(rowkit_validate_json(nullptr), nullptr);
-    const struct { std::string path; const char *schema, *error; } cases[] = {
-        {dir.path() + "/missing.csv", "{}", "FileNotFound"}, {people, R"({"id":{"pattern":"x"}})", "BadSchema"},
-        {people, R"({"nope":{}})", "UnknownColumn"}, {dir.write("u.csv", "a\n1\n\"oops\n"), "{}", "UnterminatedQuote"},
-        {dir.write("b.ndjson", "{\"id\": 1}\n{\"id\": \n"), "{}", "InvalidJson"}};
+    const struct { std::string path; const char *schema, *error;
+    } cases[] = {{dir.path() + "/missing.csv", "{}", "FileNotFound"},
+                 {people, R"({"id":{"pattern":"x"}})", "BadSchema"},
+                 {people, R"({"nope":{}})", "UnknownColumn"},
+                 {dir.write("u.csv", "a\n1\n\"oops\n"), "{}", "UnterminatedQuote"},
+                 {dir.write("b.ndjson", "{\"id\": 1}\n{\"id\": \n"), "{}", "InvalidJson"}};
     for (const auto &c : cases)
-        EXPECT_EQ(reportOf(c.path, c.schema), "<null: validate failed: " + std::string(c.error) + ">") << c.path;
+        EXPECT_EQ(reportOf(c.path, c.schema),
+                  "<null: validate failed: " + std::string(c.error) + ">")
+            << c.path;
 }
 
 // Every allocation can fail: each failure gives a documented message and
@@ -68,7 +81,9 @@ TEST(CApiValidate, MessagesAndNullArguments) {
 TEST(CApiValidate, AllocationFailuresAndTheDefaultLimit) {
     rowkit_test::TempDir dir;
     std::string text = "id,name,age,city\n";
-    for (int i = 0; i < 450; ++i) text += std::to_string(i) + ",n" + std::to_string(i) + "," + (i % 3 ? "40" : "-1") + ",Oslo\n";
+    for (int i = 0; i < 450; ++i)
+        text +=
+            std::to_string(i) + ",n" + std::to_string(i) + "," + (i % 3 ? "40" : "-1") + ",Oslo\n";
     const std::string path = dir.write("p.csv", text), expected = reportOf(path, kPeopleSchema);
     // The report, its counts and 100 errors.
     ASSERT_EQ(std::count(expected.begin(), expected.end(), '{'), 1 + 1 + 100) << expected;
@@ -84,6 +99,7 @@ TEST(CApiValidate, AllocationFailuresAndTheDefaultLimit) {
     ASSERT_NE(vr, nullptr);
     EXPECT_EQ(rowkit_validate_json(vr), expected);
     rowkit_validate_free(vr);
-    EXPECT_EQ(seen, (std::set<std::string>{"validate failed: OutOfMemory", "validate failed: BadSchema",
-                                           "out of memory rendering report", "out of memory"}));
+    EXPECT_EQ(seen,
+              (std::set<std::string>{"validate failed: OutOfMemory", "validate failed: BadSchema",
+                                     "out of memory rendering report", "out of memory"}));
 }

@@ -11,7 +11,8 @@ using namespace rowkit;
 // "<data>/<offsets>" of a column.
 static std::string show(const ColumnBuf &c) {
     std::string out = std::string(c.data.data(), c.data.size()) + "/";
-    for (size_t i = 0; i < c.offsets.size(); ++i) out += (i ? "," : "") + std::to_string(c.offsets[i]);
+    for (size_t i = 0; i < c.offsets.size(); ++i)
+        out += (i ? "," : "") + std::to_string(c.offsets[i]);
     return out;
 }
 
@@ -43,11 +44,14 @@ TEST(Collect, AppendsLimitAndAllocationFailuresLeaveTheColumnUnchanged) {
     // A failed append leaves the column as it was, whichever of its two
     // allocations fails; the full offsets make the next value grow both arrays.
     for (uint64_t nth = 1; nth <= 4; ++nth) {
-        ColumnBuf d = col({"a"}), other = col({std::string(1 << 16, 'y')});  // past d's data capacity
+        ColumnBuf d = col({"a"}),
+                  other = col({std::string(1 << 16, 'y')});  // past d's data capacity
         while (d.offsets.size() < d.offsets.capacity()) ASSERT_TRUE(d.appendValue("").ok());
         const std::string before = show(d);
         alloc_hook::failAt((nth + 1) / 2);
-        EXPECT_EQ((nth % 2 ? d.appendValue(std::string(1 << 16, 'x')) : d.appendColumn(other)).error(), Error::OutOfMemory);
+        EXPECT_EQ(
+            (nth % 2 ? d.appendValue(std::string(1 << 16, 'x')) : d.appendColumn(other)).error(),
+            Error::OutOfMemory);
         alloc_hook::reset();
         EXPECT_EQ(show(d), before) << nth;
     }

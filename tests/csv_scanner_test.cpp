@@ -23,14 +23,18 @@ using Steps = std::vector<std::string>;
 // error name. A stored failure repeats, so three in a row end the scan.
 Steps drain(Scanner &s) {
     Steps out(1);
-    for (size_t i = 0; i < s.header().size(); ++i) out[0] += (i ? "|" : "") + std::string(s.header()[i].view());
+    for (size_t i = 0; i < s.header().size(); ++i)
+        out[0] += (i ? "|" : "") + std::string(s.header()[i].view());
     for (;;) {
         RowResult r = s.next();
         if (r.ok() && !r->has_value()) break;
         std::string row = r.ok() ? "" : "!"s + errorName(r.error());
-        for (size_t i = 0; r.ok() && i < (*r)->size(); ++i) row += (i ? "|" : "") + std::string((**r)[i]);
+        for (size_t i = 0; r.ok() && i < (*r)->size(); ++i)
+            row += (i ? "|" : "") + std::string((**r)[i]);
         out.push_back(row);
-        if (out.size() >= 4 && row[0] == '!' && out[out.size() - 2] == row && out[out.size() - 3] == row) break;
+        if (out.size() >= 4 && row[0] == '!' && out[out.size() - 2] == row &&
+            out[out.size() - 3] == row)
+            break;
     }
     return out;
 }
@@ -46,8 +50,12 @@ Steps scanSteps(std::string_view bytes, size_t chunk = kDefaultChunkSize, Scanne
 
 TEST(CsvScanner, LinesQuotingAndLimits) {
     const std::string tmf = "!TooManyFields", big = "!RecordTooLarge";
-    const struct { std::string in; Steps want; std::optional<size_t> max_fields = {}, max_bytes = {}, stop = {};
-                   size_t chunk = kDefaultChunkSize; } cases[] = {
+    const struct {
+        std::string in;
+        Steps want;
+        std::optional<size_t> max_fields = {}, max_bytes = {}, stop = {};
+        size_t chunk = kDefaultChunkSize;
+    } cases[] = {
         // Line ends: only LF ends a line, one CR before it is trimmed.
         {"a\r\nx\ry\nx\r\r\n\n2", {"a", "x\ry", "x\r", "", "2"}},
         {"a\r1\r2\r", {"a\r1\r2"}},
@@ -55,7 +63,8 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
         // Quoting: only a leading quote opens; bytes after the close are dropped.
         {"h\n1,\n\"a\"\"b\",c\n\"\"\n\"\",x\n\"\"\"\"\n\"a\"\"\",\"\"\"b\",\"c\"\"d\"\"e\"\n",
          {"h", "1|", "a\"b|c", "", "|x", "\"", "a\"|\"b|c\"d\"e"}},
-        {"h\n\"ab\"cd\n\"ab\"cd,x\nab\"c,d\n \"x\",y\n", {"h", "ab", "ab|x", "ab\"c|d", " \"x\"|y"}},
+        {"h\n\"ab\"cd\n\"ab\"cd,x\nab\"c,d\n \"x\",y\n",
+         {"h", "ab", "ab|x", "ab\"c|d", " \"x\"|y"}},
         // An unclosed quote fails its line only; quoted fields never span lines.
         {"h\n\"a,b\",\"c\nd\"\n", {"h", "!UnterminatedQuote", "d\""}},
         // NUL, invalid UTF-8 and a byte-order mark are ordinary bytes.
@@ -75,7 +84,8 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
     };
     for (const auto &c : cases) {
         ScannerOptions o;
-        o.limits.max_fields = c.max_fields, o.limits.max_record_bytes = c.max_bytes, o.stop_after_column = c.stop;
+        o.limits.max_fields = c.max_fields, o.limits.max_record_bytes = c.max_bytes,
+        o.stop_after_column = c.stop;
         EXPECT_EQ(scanSteps(c.in, c.chunk, o), c.want) << testing::PrintToString(c.in);
     }
 }
@@ -83,15 +93,17 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
 TEST(CsvScanner, ChunkSizesAndLongLinesGiveTheSameRows) {
     std::string text = "id,name,note\n";
     for (int i = 0; i < 120; ++i)
-        text += std::to_string(i) + ",\"n" + std::to_string(i) + "\"\"q\"\",x\"," + std::string(size_t(i % 37), 'z') +
-                (i % 3 ? "\r\n" : "\n") + std::string(i % 50 ? "" : "\n");
+        text += std::to_string(i) + ",\"n" + std::to_string(i) + "\"\"q\"\",x\"," +
+                std::string(size_t(i % 37), 'z') + (i % 3 ? "\r\n" : "\n") +
+                std::string(i % 50 ? "" : "\n");
     Steps expected = scanSteps(text);
     ASSERT_EQ(expected.size(), 124u);
     EXPECT_EQ(expected[3], "1|n1\"q\",x|z");
     for (size_t chunk : {1u, 3u, 17u}) EXPECT_EQ(scanSteps(text, chunk), expected) << chunk;
     std::string big(10u << 20, 'x');
-    EXPECT_EQ(scanSteps("h\n" + big + "\n\"" + big + "\",y\n" + std::string(200000, ',') + "\n", 4096),
-              (Steps{"h", big, big + "|y", std::string(200000, '|')}));
+    EXPECT_EQ(
+        scanSteps("h\n" + big + "\n\"" + big + "\",y\n" + std::string(200000, ',') + "\n", 4096),
+        (Steps{"h", big, big + "|y", std::string(200000, '|')}));
 }
 
 TEST(CsvScanner, ReadErrorIsStored) {
@@ -117,22 +129,28 @@ TEST(CsvWriter, QuotesOnlyWhenNeeded) {
         std::string out;
         bool write(std::string_view b) override { return out.append(b), true; }
     } sink;
-    for (std::string field : {"plain", "", "a,b", "say \"hi\"", "two\nlines", "cr\r", "\"", " lead"})
+    for (std::string field :
+         {"plain", "", "a,b", "say \"hi\"", "two\nlines", "cr\r", "\"", " lead"})
         ASSERT_TRUE(writeField(sink, field, ',').ok() && sink.write("|"));
-    EXPECT_EQ(sink.out, "plain||\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\"cr\r\"|\"\"\"\"| lead|");
+    EXPECT_EQ(sink.out,
+              "plain||\"a,b\"|\"say \"\"hi\"\"\"|\"two\nlines\"|\"cr\r\"|\"\"\"\"| lead|");
 }
 
 // splitLine against FieldIterator field by field on random lines.
 TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
     const char alphabet[] = {'a', 'b', ',', ',', '"', ' ', '\r', 'x'};
     uint64_t seed = 12345;
-    auto rnd = [&seed]() { return static_cast<uint32_t>((seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 33); };
+    auto rnd = [&seed]() {
+        return static_cast<uint32_t>(
+            (seed = seed * 6364136223846793005ull + 1442695040888963407ull) >> 33);
+    };
     ByteBuf scratch, scratch2;
     Vec<std::string_view> fields;
     for (int round = 0; round < 10000; ++round) {
         std::string line;
         const bool quotes = rnd() % 3 == 0;
-        for (size_t i = 0, len = rnd() % 70; i < len; ++i) line += alphabet[rnd() % sizeof alphabet];
+        for (size_t i = 0, len = rnd() % 70; i < len; ++i)
+            line += alphabet[rnd() % sizeof alphabet];
         if (!quotes) std::replace(line.begin(), line.end(), '"', 'q');
         InputLimits limits;
         if (rnd() % 4 == 0) limits.max_fields = rnd() % 12;
@@ -155,6 +173,7 @@ TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
         Status st = splitLine(line, ',', &scratch, limits, max_stored, fields, &n);
         ASSERT_EQ(st.ok() ? "" : errorName(st.error()), want_error) << line;
         if (!st.ok()) continue;
-        ASSERT_EQ(std::vector<std::string>(fields.data(), fields.data() + n), want) << "line «" << line << "»";
+        ASSERT_EQ(std::vector<std::string>(fields.data(), fields.data() + n), want)
+            << "line «" << line << "»";
     }
 }

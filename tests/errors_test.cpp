@@ -16,10 +16,13 @@ TEST(Errors, NamesAreTheEnumeratorSpellingsAndErrnoMapsToThem) {
 #define CHECK_NAME(name) EXPECT_STREQ(rowkit::errorName(Error::name), #name);
     ROWKIT_ERRORS(CHECK_NAME)
 #undef CHECK_NAME
-    for (auto [err, want] : {std::pair{ENOENT, Error::FileNotFound}, {EPERM, Error::AccessDenied}, {EISDIR, Error::IsDir},
-                             {ENOMEM, Error::OutOfMemory}, {ENOSPC, Error::NoSpaceLeft}, {EIO, Error::InputOutput},
-                             {EMFILE, Error::ProcessFdQuotaExceeded}, {ENFILE, Error::SystemFdQuotaExceeded},
-                             {EAGAIN, Error::SystemResources}, {0, Error::Unexpected}, {EINVAL, Error::Unexpected}})
+    for (auto [err, want] : {std::pair{ENOENT, Error::FileNotFound}, {EPERM, Error::AccessDenied},
+                             {EISDIR, Error::IsDir}, {ENOMEM, Error::OutOfMemory},
+                             {ENOSPC, Error::NoSpaceLeft}, {EIO, Error::InputOutput},
+                             {EMFILE, Error::ProcessFdQuotaExceeded},
+                             {ENFILE, Error::SystemFdQuotaExceeded},
+                             {EAGAIN, Error::SystemResources}, {0, Error::Unexpected},
+                             {EINVAL, Error::Unexpected}})
         EXPECT_EQ(rowkit::errorFromErrno(err), want) << "errno " << err;
 }
 

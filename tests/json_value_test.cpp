@@ -21,8 +21,9 @@ static bool accepts(const std::string &text) { return parseJsonTree(text).ok(); 
 // Integers beyond 64 bits keep their literal; floats too small for binary64
 // read as zero, those too large are refused.
 TEST(JsonValue, BuildsTheTreeInTextOrder) {
-    auto tree = parseJsonTree(" {\"b\": [true, null, \"x\", -2.5, 1E2, 1e-400, -0, 9223372036854775807,"
-                              " -9223372036854775808, -92233720368547758090], \"a\": {}} \r\n");
+    auto tree = parseJsonTree(
+        " {\"b\": [true, null, \"x\", -2.5, 1E2, 1e-400, -0, 9223372036854775807,"
+        " -9223372036854775808, -92233720368547758090], \"a\": {}} \r\n");
     ASSERT_TRUE(tree.ok());
     auto members = tree->root().objectMembers();
     ASSERT_EQ(members.size(), 2u);
@@ -51,7 +52,10 @@ TEST(JsonValue, BuildsTheTreeInTextOrder) {
 // Surrogate escapes must pair up; bytes must be UTF-8 (no overlong forms,
 // encoded surrogates or code points beyond U+10FFFF).
 TEST(JsonValue, StringsAreCheckedAndDecoded) {
-    auto tree = parseJsonTree(R"(["a\"b\\c\/d\b\f\n\r\t", "\u0041\u00e9\u20AC\ud834\udd1e\u0000", "h)" "\xc3\xa9" R"(llo"])");
+    auto tree =
+        parseJsonTree(R"(["a\"b\\c\/d\b\f\n\r\t", "\u0041\u00e9\u20AC\ud834\udd1e\u0000", "h)"
+                      "\xc3\xa9"
+                      R"(llo"])");
     ASSERT_TRUE(tree.ok());
     auto items = tree->root().arrayItems();
     EXPECT_EQ(items[0].text, "a\"b\\c/d\b\f\n\r\t");
@@ -61,8 +65,11 @@ TEST(JsonValue, StringsAreCheckedAndDecoded) {
     auto edges = parseJsonTree(R"("\ud7ff\ue000\udbff\udfff\u07ff")");
     ASSERT_TRUE(edges.ok());
     EXPECT_EQ(edges->root().text, "\xed\x9f\xbf\xee\x80\x80\xf4\x8f\xbf\xbf\xdf\xbf");
-    for (const char *bad : {"\"\\ud834\"", "\"\\udd1e\"", "\"\\udfff\"", "\"\\udbff\"", "\"\\ud834\\u0041\"", "\"\\ud834x\"", "\"\\u12\"", "\"a\\",
-                            "\"\xff\"", "\"\xc0\xaf\"", "\"\xe0\x80\xaf\"", "\"\xe0\x9f\xbf\"", "\"\xf0\x8f\xbf\xbf\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\xe2\x82\""})
+    for (const char *bad :
+         {"\"\\ud834\"", "\"\\udd1e\"", "\"\\udfff\"", "\"\\udbff\"", "\"\\ud834\\u0041\"",
+          "\"\\ud834x\"", "\"\\u12\"", "\"a\\", "\"\xff\"", "\"\xc0\xaf\"", "\"\xe0\x80\xaf\"",
+          "\"\xe0\x9f\xbf\"", "\"\xf0\x8f\xbf\xbf\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"",
+          "\"\xe2\x82\""})
         EXPECT_FALSE(accepts(bad)) << bad;
 }
 
@@ -73,8 +80,9 @@ TEST(JsonValue, RepeatedKeysByteOrderMarkAndDeepNestingAreRefused) {
     std::string wide = "{\"k0\":0";
     for (int i = 1; i < 100; ++i) wide += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
     auto nested = [](size_t n) { return std::string(n, '[') + std::string(n, ']'); };
-    for (const std::string &bad : std::vector<std::string>{R"({"x":[{"k":1,"k":1}]})", R"({"a":1,"\u0061":2})",
-             "\xef\xbb\xbf{}", wide + ",\"k57\":0}", nested(rowkit::kMaxJsonDepth + 1), std::string(1000000, '[')})
+    for (const std::string &bad : std::vector<std::string>{
+             R"({"x":[{"k":1,"k":1}]})", R"({"a":1,"\u0061":2})", "\xef\xbb\xbf{}",
+             wide + ",\"k57\":0}", nested(rowkit::kMaxJsonDepth + 1), std::string(1000000, '[')})
         EXPECT_FALSE(accepts(bad)) << bad.substr(0, 50);
     EXPECT_TRUE(accepts(R"({"a":{"a":1},"b":{"a":1}})"));
     EXPECT_TRUE(accepts(wide + "}"));
@@ -106,7 +114,9 @@ TEST(JsonValue, ConformanceFiles) {
         if (name.size() < 2 || name[1] != '_') continue;
         std::ifstream in(dir + "/" + name, std::ios::binary);
         const bool expected = name[0] == 'y' && name.find("duplicated_key") == std::string::npos;
-        EXPECT_TRUE(accepts(std::string(std::istreambuf_iterator<char>(in), {})) == expected || name[0] == 'i') << name;
+        EXPECT_TRUE(accepts(std::string(std::istreambuf_iterator<char>(in), {})) == expected ||
+                    name[0] == 'i')
+            << name;
         ++checked;
     }
     closedir(d);

@@ -23,12 +23,16 @@ static rowkit::Result<Schema> parse(const std::string &text) {
     return rowkit::parseSchema(std::span<const OwnedStr>(header.data(), header.size()), text);
 }
 
-static Error errorOf(const std::string &text) { auto s = parse(text); return s.ok() ? Error::Unexpected : s.error(); }
+static Error errorOf(const std::string &text) {
+    auto s = parse(text);
+    return s.ok() ? Error::Unexpected : s.error();
+}
 
 // A rule as text: column, name, type number, then what is set, in order.
 static std::string describe(const Rule &r) {
     std::ostringstream out;
-    out << r.column << " " << r.name << " " << static_cast<int>(r.type) << (r.required ? " required" : "");
+    out << r.column << " " << r.name << " " << static_cast<int>(r.type)
+        << (r.required ? " required" : "");
     if (r.min) out << " min=" << *r.min;
     if (r.max) out << " max=" << *r.max;
     if (r.min_len) out << " min_len=" << *r.min_len;
@@ -46,11 +50,13 @@ static std::string plain(double d) {
 // column; keys left out stay unset. A long integer bound converts; a
 // positive length too long for 64 bits is still a length.
 TEST(Schema, RulesInTextOrderWithEveryKey) {
-    auto s = parse(R"({"age": {"type": "integer", "required": true, "min": 1, "max": 2.5, "min_len": 0, "max_len": 3,
-        "one_of": [1, "x"]}, "id": {}, "tag": {"min":-123456789012345678901234567890,"max_len":123456789012345678901234567890}})");
+    auto s = parse(R"({"age": {"type": "integer", "required": true, "min": 1, "max": 2.5,
+        "min_len": 0, "max_len": 3, "one_of": [1, "x"]}, "id": {},
+        "tag": {"min":-123456789012345678901234567890,"max_len":123456789012345678901234567890}})");
     ASSERT_TRUE(s.ok());
     ASSERT_EQ(s->rules().size(), 3u);
-    EXPECT_EQ(describe(s->rules()[0]), "2 age 1 required min=1 max=2.5 min_len=0 max_len=3 one_of=2");
+    EXPECT_EQ(describe(s->rules()[0]),
+              "2 age 1 required min=1 max=2.5 min_len=0 max_len=3 one_of=2");
     EXPECT_EQ(describe(s->rules()[1]), "0 id 0");
     EXPECT_EQ(s->rules()[2].min, -1.2345678901234568e29);
     EXPECT_EQ(s->rules()[2].max_len, SIZE_MAX);
@@ -59,14 +65,23 @@ TEST(Schema, RulesInTextOrderWithEveryKey) {
 // Names match exactly, keys compare after decoding, and the first offender
 // decides between an unknown column and a bad rule.
 TEST(Schema, WrongShapesKindsAndColumns) {
-    const std::vector<std::string> bad = {"", "[]", R"({"id":1})", R"({"id":null})", R"({"id":{"type":1}})",
-        R"({"id":{"type":"string "}})", R"({"id":{"required":"yes"}})", R"({"id":{"min":"1"}})", R"({"id":{"min_len":2.0}})",
-        R"({"id":{"min_len":-1}})", R"({"id":{"max_len":-99999999999999999999999}})", R"({"id":{"one_of":"a"}})",
-        R"({"id":{"one_of":[true]}})", R"({"id":{"one_of":[99999999999999999999]}})", R"({"id":{"Type":"string"}})",
-        R"({"id":{"required":true,"required":false}})", "{\"id\":{\"min\":1" + std::string(400, '0') + "}}",
-        std::string(300, '['), R"({"id":{"pattern":1},"nope":{}})", R"({"nope":{},"nope":{}})"};
+    const std::vector<std::string> bad = {"", "[]", R"({"id":1})", R"({"id":null})",
+                                          R"({"id":{"type":1}})", R"({"id":{"type":"string "}})",
+                                          R"({"id":{"required":"yes"}})", R"({"id":{"min":"1"}})",
+                                          R"({"id":{"min_len":2.0}})", R"({"id":{"min_len":-1}})",
+                                          R"({"id":{"max_len":-99999999999999999999999}})",
+                                          R"({"id":{"one_of":"a"}})",
+                                          R"({"id":{"one_of":[true]}})",
+                                          R"({"id":{"one_of":[99999999999999999999]}})",
+                                          R"({"id":{"Type":"string"}})",
+                                          R"({"id":{"required":true,"required":false}})",
+                                          "{\"id\":{\"min\":1" + std::string(400, '0') + "}}",
+                                          std::string(300, '['),
+                                          R"({"id":{"pattern":1},"nope":{}})",
+                                          R"({"nope":{},"nope":{}})"};
     for (const std::string &text : bad) EXPECT_EQ(errorOf(text), Error::BadSchema) << text;
-    for (const char *text : {R"({"ID":{}})", R"({"id ":{}})", R"({"":{}})", R"({"nope":{"pattern":1}})"})
+    for (const char *text :
+         {R"({"ID":{}})", R"({"id ":{}})", R"({"":{}})", R"({"nope":{"pattern":1}})"})
         EXPECT_EQ(errorOf(text), Error::UnknownColumn) << text;
     EXPECT_TRUE(parse(R"({"\u0069d":{}})").ok());
 }
@@ -75,7 +90,8 @@ TEST(Schema, OneOfNumbersStandForTheirPlainText) {
     auto s = parse("{\"tag\":{\"one_of\":[1, -7, 2.0, -0.0, -0.25, 1e21, 1.5e-7, \"\", \"1.0\"]}}");
     ASSERT_TRUE(s.ok());
     EXPECT_EQ(std::vector<std::string>(s->rules()[0].one_of.begin(), s->rules()[0].one_of.end()),
-              (std::vector<std::string>{"1", "-7", "2", "-0", "-0.25", "1" + std::string(21, '0'), "0.00000015", "", "1.0"}));
+              (std::vector<std::string>{"1", "-7", "2", "-0", "-0.25", "1" + std::string(21, '0'),
+                                        "0.00000015", "", "1.0"}));
     EXPECT_EQ(plain(std::numeric_limits<double>::denorm_min()), "0." + std::string(323, '0') + "5");
     for (double d : {0.1, 1.0 / 3, 123456.789, 2.0 / 3e10, 6.02214076e23, 4.35e-300})
         EXPECT_EQ(std::strtod(plain(d).c_str(), nullptr), d) << plain(d);
@@ -92,7 +108,8 @@ TEST(Schema, OneOfListAndIndexAgree) {
         const auto &rule = s->rules()[0];
         ASSERT_EQ(rule.one_of.size(), static_cast<size_t>(n));
         ASSERT_EQ(rule.one_of_index.has_value(), n >= 32);
-        for (int i = -1; i < n - 2; ++i) EXPECT_TRUE(rule.allows(i < 0 ? "" : "v" + std::to_string(i))) << i;
+        for (int i = -1; i < n - 2; ++i)
+            EXPECT_TRUE(rule.allows(i < 0 ? "" : "v" + std::to_string(i))) << i;
         for (const char *no : {"v999", "V1", " v1", "v"}) EXPECT_FALSE(rule.allows(no)) << no;
     }
 }
@@ -108,7 +125,9 @@ TEST(Schema, AllocationFailures) {
         rowkit::alloc_hook::failAt(nth);
         auto s = parse(text + "]},\"na\\u006de\":{\"min_len\":1}}");
         rowkit::alloc_hook::reset();
-        EXPECT_TRUE((done = s.ok()) || s.error() == Error::BadSchema || s.error() == Error::OutOfMemory) << nth;
+        EXPECT_TRUE((done = s.ok()) || s.error() == Error::BadSchema ||
+                    s.error() == Error::OutOfMemory)
+            << nth;
     }
     EXPECT_TRUE(done);
 }

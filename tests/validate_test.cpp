@@ -32,15 +32,19 @@ static std::vector<std::string> errorsOf(const std::string &csv, const std::stri
 TEST(ValidateText, Predicates) {
     struct Case { bool (*check)(std::string_view); std::vector<std::string> yes, no; };
     const Case cases[] = {
-        {isInteger, {" 42 ", "\t-7", "+3", "007", "123456789012345678901234567890"},
+        {isInteger,
+         {" 42 ", "\t-7", "+3", "007", "123456789012345678901234567890"},
          {"", " ", "+", "4 2", "1.0", "1e3", "--1", "0x10", "12\n"}},
-        {isBlank, {"", " \t\r\n "}, {" . ", "\v", std::string("\0", 1)}}, {isBoolean, {"true", "FALSE", " True ", "fAlSe"}, {"1", "yes", "truth", "", "true\n"}},
+        {isBlank, {"", " \t\r\n "}, {" . ", "\v", std::string("\0", 1)}},
+        {isBoolean, {"true", "FALSE", " True ", "fAlSe"}, {"1", "yes", "truth", "", "true\n"}},
         {isDatetime,
-         {"2024-02-29", "2000-02-29", "0001-01-01", "2024-02-29 13:45:60.123456789Z", "1999-12-31T23:59:59+05:30",
-          "9999-12-31T00:00z", "2024-06-30T00:00-23:59", "\t2024-01-01T10:00 "},
-         {"2023-02-29", "1900-02-29", "0000-01-01", "2024-1-01", "2024-13-10", "2024-04-31", "2024-01-01t10:00",
-          "2024-01-01T24:00", "2024-01-01T10:00:61", "2024-01-01T10:00:00.Z", "2024-01-01T10:00+0530",
-          "2024-01-01T10:00+24:00", "2024-01-01T", "2024-01-01T10:00:00+05:30Z", "2024-01-01\r"}}};
+         {"2024-02-29", "2000-02-29", "0001-01-01", "2024-02-29 13:45:60.123456789Z",
+          "1999-12-31T23:59:59+05:30", "9999-12-31T00:00z", "2024-06-30T00:00-23:59",
+          "\t2024-01-01T10:00 "},
+         {"2023-02-29", "1900-02-29", "0000-01-01", "2024-1-01", "2024-13-10", "2024-04-31",
+          "2024-01-01t10:00", "2024-01-01T24:00", "2024-01-01T10:00:61", "2024-01-01T10:00:00.Z",
+          "2024-01-01T10:00+0530", "2024-01-01T10:00+24:00", "2024-01-01T",
+          "2024-01-01T10:00:00+05:30Z", "2024-01-01\r"}}};
     for (const Case &c : cases) {
         for (const std::string &t : c.yes) EXPECT_TRUE(c.check(t)) << testing::PrintToString(t);
         for (const std::string &t : c.no) EXPECT_FALSE(c.check(t)) << testing::PrintToString(t);
@@ -55,9 +59,12 @@ TEST(ValidateText, IntegerColumnsReadTheNumberNumericReads) {
     for (const char *none : {"", "1 2", "\n1"}) EXPECT_EQ(numeric(none), std::nullopt) << none;
     uint64_t seed = 12345;
     for (int i = 0; i < 3000; ++i) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;  // up to 40 digits, signed or padded
-        const std::string text = (i % 4 == 0 ? "-" : i % 4 == 1 ? "+" : " ") + std::to_string(seed >> (seed % 40)) +
-                                 (i % 3 ? "" : std::to_string(seed >> (seed % 64))) + (i % 2 ? "" : "\t");
+        // Up to 40 digits, signed or padded.
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        const char *sign = i % 4 == 0 ? "-" : i % 4 == 1 ? "+" : " ";
+        const std::string text = sign + std::to_string(seed >> (seed % 40)) +
+                                 (i % 3 ? "" : std::to_string(seed >> (seed % 64))) +
+                                 (i % 2 ? "" : "\t");
         std::optional<double> got;
         ASSERT_TRUE(matchesType(ColumnType::integer, text, &got)) << text;
         EXPECT_EQ(got, numeric(text)) << text;
@@ -68,10 +75,12 @@ TEST(ValidateText, IntegerColumnsReadTheNumberNumericReads) {
 // surrogate, beyond U+10FFFF, cut off, a stray continuation.
 TEST(ValidateText, LengthInCodePointsOrBytes) {
     const std::pair<std::string_view, size_t> cases[] = {
-        {"h\xc3\xa9llo", 5}, {"\xe2\x82\xac\xf0\x9f\x98\x80", 2}, {"\xf4\x8f\xbf\xbf", 1}, {std::string_view("a\0b", 3), 3},
-        {"abcdefghijklmnop\xc3\xa9qrstuvwxyz", 27}, {"a\xffz", 3}, {"\xc0\xaf", 2}, {"\xe0\x9f\xbf", 3}, {"\xf0\x80\x80\xaf", 4},
+        {"h\xc3\xa9llo", 5}, {"\xe2\x82\xac\xf0\x9f\x98\x80", 2}, {"\xf4\x8f\xbf\xbf", 1},
+        {std::string_view("a\0b", 3), 3}, {"abcdefghijklmnop\xc3\xa9qrstuvwxyz", 27},
+        {"a\xffz", 3}, {"\xc0\xaf", 2}, {"\xe0\x9f\xbf", 3}, {"\xf0\x80\x80\xaf", 4},
         {"\xed\xa0\x80", 3}, {"\xf4\x90\x80\x80", 4}, {"\xc3", 1}, {"abcdefgh\x80", 9}};
-    for (auto [text, n] : cases) EXPECT_EQ(textLength(text), n) << testing::PrintToString(std::string(text));
+    for (auto [text, n] : cases)
+        EXPECT_EQ(textLength(text), n) << testing::PrintToString(std::string(text));
 }
 
 // The field count first, then the rules; too few fields skip the missing
@@ -81,19 +90,24 @@ TEST(ValidateText, LengthInCodePointsOrBytes) {
 // empty one_of allows anything. Floats compare by value, sets by exact text.
 TEST(Validate, ChecksInOrderWithEveryKind) {
     const std::string huge = "1" + std::string(400, '0');
-    EXPECT_EQ(errorsOf("id,age,status,code\n1,42,open,ab\n2, 42 ,open\nx,5,closed,abc,extra\n,,,\n3,abc,OPEN,a\n4," + huge +
-                           ",open,\t\n",
-                       R"({"id": {"type": "integer", "required": true}, "age": {"type": "integer", "min": 10, "max": 99},
-                           "status": {"one_of": ["open", "closed"]}, "code": {"min_len": 2, "max_len": 2}})"),
-              (std::vector<std::string>{"", "too_few_fields", "too_many_fields;bad_type@0=x;below_min@1=5;too_long@3=abc",
-                                        "missing_required@0=", "bad_type@1=abc;not_in_set@2=OPEN;too_short@3=a",
-                                        "bad_type@1=" + huge}));
+    const std::string csv = "id,age,status,code\n1,42,open,ab\n2, 42 ,open\nx,5,closed,abc,extra\n"
+                            ",,,\n3,abc,OPEN,a\n4," + huge + ",open,\t\n";
+    EXPECT_EQ(errorsOf(csv, R"({"id": {"type": "integer", "required": true},
+                                "age": {"type": "integer", "min": 10, "max": 99},
+                                "status": {"one_of": ["open", "closed"]},
+                                "code": {"min_len": 2, "max_len": 2}})"),
+              (std::vector<std::string>{
+                  "", "too_few_fields", "too_many_fields;bad_type@0=x;below_min@1=5;too_long@3=abc",
+                  "missing_required@0=", "bad_type@1=abc;not_in_set@2=OPEN;too_short@3=a",
+                  "bad_type@1=" + huge}));
     EXPECT_EQ(errorsOf("a,b,c\nabc,3,2.0\n open,\"\t\",2\n",
-                       R"({"a": {"type": "string", "min": 0, "max_len": 2, "one_of": ["open"]}, "b": {"min": 5, "max": 1,
-                           "one_of": []}, "c": {"type": "float", "max": 1.75, "one_of": [2.0, 1.5]}})"),
-              (std::vector<std::string>{"bad_type@0=abc;too_long@0=abc;not_in_set@0=abc;below_min@1=3;above_max@1=3;"
-                                        "above_max@2=2.0;not_in_set@2=2.0",
-                                        "bad_type@0= open;too_long@0= open;not_in_set@0= open;above_max@2=2"}));
+                       R"({"a": {"type": "string", "min": 0, "max_len": 2, "one_of": ["open"]},
+                           "b": {"min": 5, "max": 1, "one_of": []},
+                           "c": {"type": "float", "max": 1.75, "one_of": [2.0, 1.5]}})"),
+              (std::vector<std::string>{
+                  "bad_type@0=abc;too_long@0=abc;not_in_set@0=abc;below_min@1=3;above_max@1=3;"
+                  "above_max@2=2.0;not_in_set@2=2.0",
+                  "bad_type@0= open;too_long@0= open;not_in_set@0= open;above_max@2=2"}));
 }
 
 // A reader error counts no row, and a started validator gives no report.
@@ -112,10 +126,13 @@ TEST(Validate, ReaderErrorsCountNoRowAndReportsNeedAnUnreadValidator) {
 TEST(Validate, SteadyStateAllocatesNothing) {
     std::string csv = "a,b,c\n-1,x99,bad\n", list = "[\"x0\"";
     for (int i = 0; i < 2000; ++i)
-        csv += std::to_string(i) + ",x" + std::to_string(i % 50) + ",2024-01-0" + std::to_string(1 + i % 9) + "\n";
+        csv += std::to_string(i) + ",x" + std::to_string(i % 50) + ",2024-01-0" +
+               std::to_string(1 + i % 9) + "\n";
     for (int i = 1; i < 40; ++i) list += ",\"x" + std::to_string(i) + "\"";
-    auto v = Validator::fromBytesJson(csv, Format::csv, R"({"a":{"type":"integer","min":5,"max":1500},"b":{"one_of":)" +
-                                                            list + R"(],"max_len":2},"c":{"type":"datetime"}})");
+    auto v =
+        Validator::fromBytesJson(csv, Format::csv,
+                                 R"({"a":{"type":"integer","min":5,"max":1500},"b":{"one_of":)" +
+                                     list + R"(],"max_len":2},"c":{"type":"datetime"}})");
     ASSERT_TRUE(v.ok());
     ASSERT_EQ((*v->next())->errors.size(), 4u);
     alloc_hook::reset();
@@ -142,10 +159,14 @@ TEST(ValidateReport, JsonWithLargeCountsAwkwardNamesAndAllocationFailures) {
         alloc_hook::reset();
         ASSERT_TRUE((done = s.ok()) || s.error() == Error::OutOfMemory) << nth;
         if (!done) continue;
-        EXPECT_EQ(view(out), R"({"rows_total":18446744073709551615,"rows_valid":1,"rows_invalid":2,)"
-                             R"("errors_total":12,"truncated":true,"counts":{"too_few_fields":2,"not_in_set":10},)"
-                             R"("errors":[{"row":9,"column":0,"column_name":"n\"m","rule":"not_in_set","value":[254]},)"
-                             R"({"row":7,"column":null,"column_name":"","rule":"too_few_fields","value":""}]})");
+        EXPECT_EQ(view(out),
+                  R"({"rows_total":18446744073709551615,"rows_valid":1,"rows_invalid":2,)"
+                  R"("errors_total":12,"truncated":true,)"
+                  R"("counts":{"too_few_fields":2,"not_in_set":10},)"
+                  R"("errors":[{"row":9,"column":0,"column_name":"n\"m","rule":"not_in_set",)"
+                  R"("value":[254]},)"
+                  R"({"row":7,"column":null,"column_name":"","rule":"too_few_fields",)"
+                  R"("value":""}]})");
     }
     EXPECT_TRUE(done);
 }

@@ -33,7 +33,8 @@ inline bool runOnStack(size_t bytes, std::function<void()> fn) {
         (*static_cast<std::function<void()> *>(arg))();
         return nullptr;
     };
-    bool ok = pthread_attr_setstacksize(&attr, bytes) == 0 && pthread_create(&t, &attr, body, &fn) == 0;
+    bool ok =
+        pthread_attr_setstacksize(&attr, bytes) == 0 && pthread_create(&t, &attr, body, &fn) == 0;
     if (ok) pthread_join(t, nullptr);
     pthread_attr_destroy(&attr);
     return ok;

@@ -73,7 +73,8 @@ Rows readFile(const std::string &path, const COptions *options) {
 
 std::vector<std::string> headerOf(Ctx *ctx) {
     std::vector<std::string> names;
-    for (size_t i = 0; i < rowkit_n_columns(ctx); ++i) names.emplace_back(rowkit_column_name(ctx, i));
+    for (size_t i = 0; i < rowkit_n_columns(ctx); ++i)
+        names.emplace_back(rowkit_column_name(ctx, i));
     return names;
 }
 
