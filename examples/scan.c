@@ -4,7 +4,8 @@
  *
  * Options are fixed when a handle is opened, so a first handle reads the
  * header to find the columns by name and a second one does the filtered,
- * projected read. A row that cannot be read (an unclosed quote, say) is
+ * projected read; FILE is therefore opened twice and must be a file, not a
+ * pipe, which can be read only once. A row that cannot be read (an unclosed quote, say) is
  * reported on stderr and skipped: the handle stays usable and the next call
  * goes on with the following row. The exit status is 1 when any row failed. */
 #include <stdint.h>

@@ -149,7 +149,10 @@ const char *rowkit_last_error(void);
 
 /* Opens `path` for reading. A path ending in ".ndjson", ".jsonl" or ".json"
  * (case-sensitive) is read as JSON records; anything else as CSV with a header
- * line. The header is read at once.
+ * line. The header is read at once. A pipe, FIFO or character device (say
+ * "/dev/stdin" with data piped in, or a shell's process substitution) is read
+ * once from start to end, like a file; one that delivers no byte fails with
+ * EmptyFile, as an empty file does.
  *
  * The `columns` array and each scalar predicate's `value` are not copied: keep
  * them alive and unchanged until rowkit_close. IN-list values are copied.

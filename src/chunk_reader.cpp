@@ -1,5 +1,8 @@
 #include "chunk_reader.hpp"
 
+#include <errno.h>
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "byte_search.hpp"
@@ -21,12 +24,13 @@ Status ChunkReader::allocBuffer(size_t chunk_size) {
 Status ChunkReader::openFile(const char *path, size_t chunk_size) {
     *this = ChunkReader();
     if (chunk_size == 0) return Error::InvalidChunkSize;
-    Result<FileHandle> file = openNonEmpty(path);
+    Result<OpenedFile> file = openNonEmpty(path);
     if (!file.ok()) return file.error();
     ROWKIT_TRY(allocBuffer(chunk_size));
-    owned_ = std::move(*file);
+    owned_ = std::move(file->file);
     fd_ = owned_.fd();
     end_ = UINT64_MAX;
+    positional_ = file->regular;
     return Status();
 }
 
@@ -43,6 +47,9 @@ Status ChunkReader::initBytes(std::string_view bytes, size_t chunk_size) {
 Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size) {
     *this = ChunkReader();
     if (chunk_size == 0) return Error::InvalidChunkSize;
+    struct stat st;
+    if (fstat(fd, &st) != 0) return errorFromErrno(errno);
+    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
     ROWKIT_TRY(allocBuffer(chunk_size));
     fd_ = fd;
     offset_ = begin;
@@ -56,7 +63,8 @@ Status ChunkReader::refill() {
     size_t n = 0;
     if (fd_ >= 0) {
         if (want) {
-            Result<size_t> got = readChunkAt(fd_, buf_.get(), want, offset_);
+            Result<size_t> got = positional_ ? readChunkAt(fd_, buf_.get(), want, offset_)
+                                             : readChunk(fd_, buf_.get(), want);
             if (!got.ok()) return got.error();
             n = *got;
         }

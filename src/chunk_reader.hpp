@@ -35,8 +35,10 @@ public:
     // anything else), OutOfMemory; on failure the reader holds nothing.
 
     // Opens `path` read-only; the reader owns the descriptor and reads the
-    // whole file. The platform's open errors; EmptyFile for a file of zero
-    // bytes.
+    // whole file. The platform's open errors; EmptyFile for a regular file of
+    // zero bytes. A pipe, FIFO or character device is read with plain reads
+    // to its end (it has no positions); when that yields nothing, the
+    // readers built on this one report EmptyFile as for an empty file.
     Status openFile(const char *path, size_t chunk_size);
 
     // Reads `bytes`, which are not copied and must outlive the reader.
@@ -48,6 +50,8 @@ public:
     // begin >= end is empty. The descriptor is borrowed: the reader never
     // closes it, and whoever opened it keeps it open until every reader over
     // it is gone. Any number of readers, on any threads, may share it.
+    // NotRegularFile when fd is not a regular file: only those have byte
+    // ranges.
     Status initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size);
 
     // ---- chunks -----------------------------------------------------------
@@ -93,6 +97,7 @@ private:
     int fd_ = -1;             // the descriptor read from: owned_'s or a borrowed one
     uint64_t offset_ = 0;     // next byte to read, in the file or in bytes_
     uint64_t end_ = 0;        // the source ends here (exclusive), or at the file's end
+    bool positional_ = true;  // fd_ is read with pread; false for pipes and devices
     std::unique_ptr<char, FreeBytes> buf_;  // the chunk buffer
     size_t cap_ = 0;                        // chunk size
     size_t len_ = 0;                        // valid bytes in the buffer

@@ -40,6 +40,7 @@ namespace rowkit {
     X(FileNotFound)              \
     X(AccessDenied)              \
     X(IsDir)                     \
+    X(NotRegularFile)            \
     X(PathAlreadyExists)         \
     X(NotDir)                    \
     X(NameTooLong)               \

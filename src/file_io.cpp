@@ -56,22 +56,28 @@ Result<OpenedFile> openForReading(const char *path) {
     struct stat st;
     if (fstat(fd, &st) != 0) return errorFromErrno(errno);
     if (S_ISDIR(st.st_mode)) return Error::IsDir;
-    out.size = static_cast<uint64_t>(st.st_size);
+    out.regular = S_ISREG(st.st_mode);
+    out.size = out.regular ? static_cast<uint64_t>(st.st_size) : 0;
     return out;
 }
 
-Result<FileHandle> openNonEmpty(const char *path) {
+Result<OpenedFile> openNonEmpty(const char *path) {
     auto opened = openForReading(path);
     if (!opened.ok()) return opened.error();
-    if (opened->size == 0) return Error::EmptyFile;
-    return std::move(opened->file);
+    if (opened->regular && opened->size == 0) return Error::EmptyFile;
+    return opened;
 }
 
-Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
+namespace {
+
+// Reads until n bytes or the end of the file; positional when `offset` is
+// given.
+Result<size_t> readFull(int fd, char *buf, size_t n, const uint64_t *offset) {
     size_t got = 0;
     while (got < n) {
         if (readHookFails()) return errorFromErrno(errno);
-        ssize_t r = ::pread(fd, buf + got, n - got, static_cast<off_t>(offset + got));
+        ssize_t r = offset ? ::pread(fd, buf + got, n - got, static_cast<off_t>(*offset + got))
+                           : ::read(fd, buf + got, n - got);
         if (r < 0) {
             if (errno == EINTR) continue;
             return errorFromErrno(errno);
@@ -81,5 +87,13 @@ Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
     }
     return got;
 }
+
+}  // namespace
+
+Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
+    return readFull(fd, buf, n, &offset);
+}
+
+Result<size_t> readChunk(int fd, char *buf, size_t n) { return readFull(fd, buf, n, nullptr); }
 
 }  // namespace rowkit

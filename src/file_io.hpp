@@ -29,21 +29,31 @@ private:
 };
 
 // Opens `path` read-only (relative paths from the current directory) and
-// returns it with its size. A directory fails with IsDir.
+// returns it with its size and kind. A directory fails with IsDir. Only a
+// regular file has a size worth anything and byte ranges: a pipe, a FIFO or
+// a character device reports 0 whatever it will deliver, and is read from
+// start to end.
 struct OpenedFile {
     FileHandle file;
     uint64_t size = 0;
+    bool regular = false;
 };
 Result<OpenedFile> openForReading(const char *path);
 
-// The same for a reader: a file of zero bytes fails with EmptyFile.
-Result<FileHandle> openNonEmpty(const char *path);
+// The same for a reader: a regular file of zero bytes fails with EmptyFile.
+// Other files are not judged by their size; the reader finds out whether
+// they hold anything.
+Result<OpenedFile> openNonEmpty(const char *path);
 
 // One read of up to n bytes at `offset` (fewer only at the end of the file),
 // retried on EINTR and looped over short reads; 0 means end of file. The
 // read is positional (pread): the descriptor's own offset is neither used
 // nor moved, so readers may share a descriptor.
 Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset);
+
+// The same from the descriptor's current position (read), for files that
+// have no positions: pipes, FIFOs, character devices.
+Result<size_t> readChunk(int fd, char *buf, size_t n);
 
 #if ROWKIT_TEST_HOOKS
 // Test hook: the nth read from now (1-based) fails with errno `err`; 0 disables.

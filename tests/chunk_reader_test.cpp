@@ -158,6 +158,13 @@ TEST(ChunkReader, FilesBytesAndErrors) {
     EXPECT_EQ(r.openFile((dir.path() + "/none").c_str(), 1).error(), Error::FileNotFound);
     EXPECT_EQ(r.openFile(dir.write("empty", "").c_str(), 1).error(), Error::EmptyFile);
     EXPECT_EQ(r.initBytes("", 1).error(), Error::EmptyFile);
+    // A device has no size and is read to its end; a pipe has no byte ranges.
+    ASSERT_TRUE(r.openFile("/dev/null", 16).ok());
+    EXPECT_EQ(drain(r, 16), "");
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    EXPECT_EQ(r.initRange(ends[0], 0, 1, 1).error(), Error::NotRegularFile);
+    close(ends[0]), close(ends[1]);
     // A failed read is returned as it is.
     ASSERT_TRUE(r.openFile(path.c_str(), 16).ok());
     file_hook::failReadAt(3, EIO);
