@@ -1,0 +1,335 @@
+"""Columns of a columnar result as Python values.
+
+A columnar result holds, per column, one data buffer with every value's
+bytes back to back and n + 1 offsets (32-bit) that delimit them. Creating
+the Python objects is the expensive part, so with NumPy present no Python
+step runs per value:
+
+* Values are decoded in chunks: the chunk's bytes are copied with one
+  separator byte after each value (a byte the column does not contain), the
+  whole chunk is decoded once and ``str.split`` cuts it. Because the
+  separator is an ASCII byte, which never occurs inside a UTF-8 sequence,
+  decoding the joined chunk gives exactly the values decoded one by one
+  (invalid bytes become the same surrogates).
+* When a column repeats its values (cities, flags, dates), each distinct
+  value becomes one ``str`` object shared by all its rows. Distinct values
+  are found by hashing every value's bytes, read as little-endian 64-bit
+  words straight out of the buffer, and grouping the hashes; every group is
+  then compared word by word with its first member, so a hash collision can
+  only cost speed, never change a value. A small sample decides first
+  whether a column repeats enough to be worth it.
+
+Without NumPy a plain loop does the same job.
+"""
+
+from __future__ import annotations
+
+import math
+import sys
+import warnings
+from typing import Any, List, Optional
+
+try:
+    import numpy as np
+except ImportError:  # the standard-library path below still works
+    np = None  # type: ignore[assignment]
+
+_CHUNK_VALUES = 1 << 14
+_DEDUP_MIN_ROWS = 512
+_DEDUP_MAX_WORDS = 16
+_SAMPLE_ROWS = 4096
+# Distinct values above this share of the rows make sharing not worth it.
+_DEDUP_MAX_DISTINCT = 0.8
+_WHITESPACE = (9, 10, 11, 12, 13, 32)
+
+if np is not None:
+    _LOW_MASKS = np.array(
+        [(1 << (8 * i)) - 1 for i in range(8)] + [(1 << 64) - 1], dtype=np.uint64
+    )
+    _MULTIPLIERS = np.array(
+        [
+            0x9E3779B97F4A7C15, 0xC2B2AE3D27D4EB4F, 0x165667B19E3779F9,
+            0xD6E8FEB86659FD93, 0xFF51AFD7ED558CCD, 0xC4CEB9FE1A85EC53,
+            0x94D049BB133111EB, 0xBF58476D1CE4E5B9, 0x27D4EB2F165667C5,
+            0x85EBCA77C2B2AE63, 0x61C8864680B583EB, 0xA0761D6478BD642F,
+            0xE7037ED1A0B428DB, 0x8EBC6AF09C88C6E3, 0x589965CC75374CC3,
+            0x1D8E4E27C47D124F, 0x9FB21C651E98DF25,
+        ],
+        dtype=np.uint64,
+    )
+
+
+def _decode(buffer: Any) -> str:
+    return str(buffer, "utf-8", "surrogateescape")
+
+
+# ---------------------------------------------------------------------------
+# Standard library only
+# ---------------------------------------------------------------------------
+
+
+def values_list(data: bytes, offsets: List[int]) -> List[str]:
+    """The values of one column as a list of ``str``, with plain Python."""
+    ends = iter(offsets)
+    next(ends, None)
+    if data.isascii():
+        text = data.decode("ascii")
+        return [text[a:b] for a, b in zip(offsets, ends)]
+    return [_decode(data[a:b]) for a, b in zip(offsets, ends)]
+
+
+# ---------------------------------------------------------------------------
+# NumPy
+# ---------------------------------------------------------------------------
+
+
+def _separator(data: "np.ndarray") -> Optional[int]:
+    """An ASCII byte that does not occur in ``data`` (NUL when it can)."""
+    if np.count_nonzero(data) == len(data):
+        return 0
+    counts = np.bincount(data, minlength=256)[1:128]
+    free = np.flatnonzero(counts == 0)
+    return int(free[0]) + 1 if len(free) else None
+
+
+def _joined(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray", sep: int,
+            contiguous: bool) -> "np.ndarray":
+    """The values' bytes, each followed by ``sep``."""
+    k = len(lens)
+    total = int(lens.sum())
+    out = np.empty(total + k, dtype=np.uint8)
+    ends = np.cumsum(lens)
+    ends += np.arange(k)  # where each value's separator goes
+    if contiguous:
+        first = int(starts[0]) if k else 0
+        keep = np.ones(total + k, dtype=bool)
+        keep[ends] = False
+        out[keep] = data[first:first + total]
+    else:
+        within = np.arange(total, dtype=np.int64)
+        src_shift = np.repeat(starts - (ends - lens - np.arange(k)), lens)
+        dst_shift = np.repeat(np.arange(k, dtype=np.int64), lens)
+        out[within + dst_shift] = data[within + src_shift]
+    out[ends] = sep
+    return out
+
+
+def _decode_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray",
+                   contiguous: bool, out: "Optional[np.ndarray]" = None) -> "np.ndarray":
+    """The values' ``str`` in an object array (``out`` when given), chunk by chunk."""
+    k = len(lens)
+    if out is None:
+        out = np.empty(k, dtype=object)
+    if k == 0:
+        return out
+    sep = _separator(data) if len(data) else 0
+    if sep is None:  # every ASCII byte occurs in the column: decode one by one
+        raw = data.tobytes()
+        for i, (a, n) in enumerate(zip(starts.tolist(), lens.tolist())):
+            out[i] = _decode(raw[a:a + n])
+        return out
+    sep_char = chr(sep)
+    for a, b in _chunks(k):
+        joined = _joined(data, starts[a:b], lens[a:b], sep, contiguous)
+        parts = _decode(memoryview(joined)).split(sep_char)
+        parts.pop()
+        out[a:b] = np.fromiter(parts, dtype=object, count=b - a)
+    return out
+
+
+def _chunks(n: int):
+    for a in range(0, n, _CHUNK_VALUES):
+        yield a, min(a + _CHUNK_VALUES, n)
+
+
+class _Words:
+    """Reads the i-th 64-bit little-endian word of many values at once."""
+
+    def __init__(self, data: "np.ndarray") -> None:
+        if len(data) < 8:
+            padded = np.zeros(8, dtype=np.uint8)
+            padded[: len(data)] = data
+            data = padded
+        # One unaligned 8-byte view starting at every byte offset.
+        self._view = np.ndarray(
+            shape=(len(data) - 7,), dtype="<u8", buffer=data, offset=0, strides=(1,)
+        )
+        self._last = len(data) - 8
+
+    def word(self, starts: "np.ndarray", lens: "np.ndarray", j: int) -> "np.ndarray":
+        pos = starts + 8 * j
+        at = np.minimum(pos, self._last)
+        # Near the end of the buffer read the last 8 bytes and shift down.
+        shift = np.minimum((pos - at) * 8, 56).astype(np.uint64)
+        word = self._view[at] >> shift
+        word &= _LOW_MASKS[np.clip(lens - 8 * j, 0, 8)]
+        return word
+
+
+def _hash(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int) -> "np.ndarray":
+    h = lens.astype(np.uint64) * _MULTIPLIERS[0]
+    for j in range(n_words):
+        h ^= words.word(starts, lens, j)
+        h *= _MULTIPLIERS[j + 1]
+        h ^= h >> np.uint64(29)
+    return h
+
+
+def _group(h: "np.ndarray") -> "tuple[np.ndarray, np.ndarray]":
+    """Codes (one per value) and the index of each group's first member."""
+    pandas = sys.modules.get("pandas")
+    if pandas is None:
+        _, first, codes = np.unique(h, return_index=True, return_inverse=True)
+        return codes.reshape(-1), first
+    codes, _ = pandas.factorize(h)
+    # Codes are numbered in order of first appearance: a group starts where
+    # a code passes every code before it.
+    firsts = []
+    top = np.array([-1], dtype=codes.dtype)
+    for a, b in _chunks(len(codes)):
+        running = np.maximum.accumulate(np.concatenate((top, codes[a:b])))
+        firsts.append(np.flatnonzero(running[1:] > running[:-1]) + a)
+        top = running[-1:]
+    return codes, np.concatenate(firsts)
+
+
+def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray"):
+    """(codes, first) when the column repeats values enough, else None."""
+    n = len(lens)
+    n_words = (int(lens.max()) + 7) // 8
+    if n_words > _DEDUP_MAX_WORDS:
+        return None
+    words = _Words(data)
+    step = n // _SAMPLE_ROWS
+    if step > 1:
+        pick = np.arange(0, n, step)
+        sample = _hash(words, starts[pick], lens[pick], n_words)
+        s = len(sample)
+        repeats = s - len(np.unique(sample))
+        # With D distinct values a sample of s rows repeats about s*s/(2D)
+        # times; share only when D is estimated below the threshold share of n.
+        if repeats * 2 * _DEDUP_MAX_DISTINCT * n <= s * s:
+            return None
+    # Chunks keep the temporaries small enough to stay in cache and in the
+    # allocator's heap.
+    h = np.empty(n, dtype=np.uint64)
+    for a, b in _chunks(n):
+        h[a:b] = _hash(words, starts[a:b], lens[a:b], n_words)
+    codes, first = _group(h)
+    del h
+    if len(first) > _DEDUP_MAX_DISTINCT * n:
+        return None
+    first_starts, first_lens = starts[first], lens[first]
+    first_words = [words.word(first_starts, first_lens, j) for j in range(n_words)]
+    for a, b in _chunks(n):
+        group = codes[a:b]
+        if not np.array_equal(first_lens[group], lens[a:b]):
+            return None
+        for j in range(n_words):
+            if not np.array_equal(first_words[j][group], words.word(starts[a:b], lens[a:b], j)):
+                return None
+    return codes, first
+
+
+def _bounds(offsets: "np.ndarray") -> "tuple[np.ndarray, np.ndarray]":
+    starts = offsets[:-1].astype(np.int64)
+    lens = offsets[1:].astype(np.int64)
+    lens -= starts
+    return starts, lens
+
+
+def values_array(data: "np.ndarray", offsets: "np.ndarray",
+                 out: "Optional[np.ndarray]" = None) -> "np.ndarray":
+    """The values of one column as a NumPy object array of ``str``.
+
+    ``data`` is the column's bytes (``uint8``), ``offsets`` its n + 1 offsets;
+    the values go into ``out`` (an object array of n) when it is given.
+    Equal values may share one ``str`` object.
+    """
+    starts, lens = _bounds(offsets)
+    n = len(lens)
+    if n >= _DEDUP_MIN_ROWS:
+        shared = _shared_values(data, starts, lens)
+        if shared is not None:
+            codes, first = shared
+            distinct = _decode_values(data, starts[first], lens[first], contiguous=False)
+            if out is None:
+                return distinct.take(codes)
+            return distinct.take(codes, out=out)
+    return _decode_values(data, starts, lens, contiguous=True, out=out)
+
+
+def numbers_array(data: "np.ndarray", offsets: "np.ndarray", dtype: Any, column: str) -> "np.ndarray":
+    """The values of one column converted to a NumPy integer or float dtype.
+
+    Numbers are read as Python reads them (``int()`` for integer dtypes,
+    ``float()`` for floating ones); an empty value is NaN in a floating
+    column. A value that does not convert raises :class:`ValueError` naming
+    the column and the row (0-based).
+    """
+    dt = np.dtype(dtype)
+    if dt.kind not in "iuf":
+        raise TypeError(f"column {column!r}: dtype {dt} is not an integer or floating dtype")
+    starts, lens = _bounds(offsets)
+    n = len(lens)
+    fast = _parse_fast(data, starts, lens, dt) if n else np.empty(0, dtype=dt)
+    if fast is not None:
+        return fast
+    return _parse_each(values_array(data, offsets), dt, column)
+
+
+def _parse_fast(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray", dt: "np.dtype"):
+    """All values parsed by NumPy's text reader in one call, or None.
+
+    The reader is used only where it is exact: no value is empty or holds
+    whitespace (then every value is one token and the token count must come
+    out at n), and integers that could have been clipped at the int64 limits
+    go the slow way.
+    """
+    if lens.min() == 0:
+        return None
+    if len(data) and np.bincount(data, minlength=256)[list(_WHITESPACE)].any():
+        return None
+    text = _joined(data, starts, lens, ord("\n"), contiguous=True).tobytes()
+    parse_as = np.float64 if dt.kind == "f" else np.int64
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        try:
+            values = np.fromstring(text, dtype=parse_as, sep="\n")
+        except (ValueError, DeprecationWarning):
+            return None
+    if len(values) != len(lens):
+        return None
+    if dt.kind == "f":
+        return values.astype(dt, copy=False)
+    limits = np.iinfo(np.int64)
+    if (values == limits.max).any() or (values == limits.min).any():
+        return None
+    target = np.iinfo(dt)
+    if values.min() < target.min or values.max() > min(target.max, limits.max):
+        return None
+    return values.astype(dt, copy=False)
+
+
+def _parse_each(texts: "np.ndarray", dt: "np.dtype", column: str) -> "np.ndarray":
+    convert = float if dt.kind == "f" else int
+    out: List[Any] = []
+    for row, text in enumerate(texts.tolist()):
+        if not text and dt.kind == "f":
+            out.append(math.nan)
+            continue
+        try:
+            out.append(convert(text))
+        except ValueError:
+            raise ValueError(
+                f"column {column!r}, row {row}: {text!r} is not a number of dtype {dt}"
+            ) from None
+    if dt.kind != "f":
+        limits = np.iinfo(dt)
+        for row, value in enumerate(out):
+            if not limits.min <= value <= limits.max:
+                raise ValueError(
+                    f"column {column!r}, row {row}: {texts[row]!r} is out of range "
+                    f"for dtype {dt}"
+                )
+    return np.array(out, dtype=dt)
