@@ -193,17 +193,34 @@ def _group(h: "np.ndarray") -> "tuple[np.ndarray, np.ndarray]":
     return codes, np.concatenate(firsts)
 
 
+def _keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int,
+          exact: bool) -> "np.ndarray":
+    """One 64-bit key per value: the value itself when ``exact``, else a hash."""
+    if not exact:
+        return _hash(words, starts, lens, n_words)
+    key = words.word(starts, lens, 0)
+    key |= lens.astype(np.uint64) << np.uint64(56)
+    return key
+
+
 def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray"):
-    """(codes, first) when the column repeats values enough, else None."""
+    """(codes, first) when the column repeats values enough, else None.
+
+    ``codes`` numbers each value's group, ``first`` holds the index of each
+    group's first member.
+    """
     n = len(lens)
-    n_words = (int(lens.max()) + 7) // 8
+    max_len = int(lens.max())
+    n_words = (max_len + 7) // 8
     if n_words > _DEDUP_MAX_WORDS:
         return None
+    # Values of up to 7 bytes fit in one key with their length: no hash.
+    exact = max_len <= 7
     words = _Words(data)
     step = n // _SAMPLE_ROWS
     if step > 1:
         pick = np.arange(0, n, step)
-        sample = _hash(words, starts[pick], lens[pick], n_words)
+        sample = _keys(words, starts[pick], lens[pick], n_words, exact)
         s = len(sample)
         repeats = s - len(np.unique(sample))
         # With D distinct values a sample of s rows repeats about s*s/(2D)
@@ -212,13 +229,16 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
             return None
     # Chunks keep the temporaries small enough to stay in cache and in the
     # allocator's heap.
-    h = np.empty(n, dtype=np.uint64)
+    keys = np.empty(n, dtype=np.uint64)
     for a, b in _chunks(n):
-        h[a:b] = _hash(words, starts[a:b], lens[a:b], n_words)
-    codes, first = _group(h)
-    del h
+        keys[a:b] = _keys(words, starts[a:b], lens[a:b], n_words, exact)
+    codes, first = _group(keys)
+    del keys
     if len(first) > _DEDUP_MAX_DISTINCT * n:
         return None
+    if exact:
+        return codes, first
+    # Hashes can collide: every value must equal its group's first member.
     first_starts, first_lens = starts[first], lens[first]
     first_words = [words.word(first_starts, first_lens, j) for j in range(n_words)]
     for a, b in _chunks(n):
