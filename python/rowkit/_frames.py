@@ -41,7 +41,8 @@ def read_pandas(
 
     ``columns``, ``where``, ``negate`` and ``limit`` are those of
     :func:`rowkit.open`. Repeated column names are made unique as pandas
-    does (``name.1``). The number of columns is the first row's field count.
+    does (``name.1``). Every row is brought to the projection's width, else
+    the header's (a missing field is ``""``).
 
     With a library that exports ``rowkit_parallel_collect_columnar`` and no
     ``limit``, the file is scanned by ``threads`` threads (``None`` or ``0``:

@@ -119,7 +119,7 @@ def _predicates(where: Any) -> List[Predicate]:
     if where is None:
         return []
     if isinstance(where, tuple) and len(where) == 3 and isinstance(where[1], str) \
-            and where[1] in _OPS and not isinstance(where[0], tuple):
+            and isinstance(where[0], (str, numbers.Integral)):
         return [where]  # one predicate given on its own
     return list(where)
 
@@ -466,8 +466,8 @@ class Reader:
     def collect(self) -> List[Row]:
         """Every remaining row, as a list of tuples of ``str``.
 
-        Every row has the first row's number of fields: a missing field is
-        ``""`` and fields past it are dropped. Consumes the remaining rows.
+        Every row has the reader's width (:attr:`columns`): a missing field
+        is ``""`` and fields past it are dropped. Consumes the remaining rows.
         """
         n_rows, _, columns = self._collect_columnar()
         if not columns:
@@ -477,10 +477,9 @@ class Reader:
     def collect_columns(self) -> Dict[str, List[str]]:
         """Every remaining row, as a dict of column name to list of ``str``.
 
-        Keys are :attr:`columns`, a repeated name made unique as ``name.1``.
-        The number of columns is the first row's field count (the keys of
-        :attr:`columns` with empty lists when no row remains). Consumes the
-        remaining rows.
+        Keys are :attr:`columns`, a repeated name made unique as ``name.1``;
+        every row is brought to that width (a missing field is ``""``).
+        Consumes the remaining rows.
         """
         n_rows, names, columns = self._collect_columnar()
         if not columns:
@@ -515,7 +514,7 @@ class Reader:
         while True:
             batch: List[Row] = []
             size = 1
-            while len(batch) < max_rows and size < target_bytes:
+            while len(batch) < max_rows:
                 rc = lib.rowkit_next(self._handle(), byref(fields), byref(n))
                 if rc == 0:
                     break
@@ -524,6 +523,8 @@ class Reader:
                 raw = fields[: n.value] if n.value else []
                 size += 2 + sum(len(f) + 3 for f in raw)
                 batch.append(tuple(map(_decode_field, raw)))
+                if size >= target_bytes:
+                    break
             if not batch:
                 return
             yield batch

@@ -1,0 +1,225 @@
+"""The reader against the C interface's results on the same files."""
+
+from __future__ import annotations
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import rowkit
+from rowkit import _native
+
+CSV = (
+    "id,name,age,city\r\n"
+    "1,Ada,36,Lyon\r\n"
+    '2,"Okafor, Ben",24,"Lagos ""Island"""\r\n'
+    "3,Chloé,41,\r\n"
+    "4,Dev,x,Pune\r\n"
+    "5,Eli,30.5,Haifa\r\n"
+    "6,,-2,Oslo\r\n"
+)
+
+
+@pytest.fixture
+def people(write):
+    return write("people.csv", CSV)
+
+
+def test_options_match_the_c_interface(people, c_api):
+    cases = [
+        (dict(), dict()),
+        (dict(columns=["city", "name"]), dict(columns=[3, 1])),
+        (dict(columns=[3, 0], where=("age", ">=", 30)), dict(columns=[3, 0], where=[(2, 3, b"30")])),
+        (dict(where=[("age", "<", 30.5), ("id", "!=", 6)]), dict(where=[(2, 4, b"30.5"), (0, 1, b"6")])),
+        (dict(where=("city", "in", ["Lyon", b"Pune"])), dict(where=[(3, 6, [b"Lyon", b"Pune"])])),
+        (dict(where=(2, "==", 36), negate=True), dict(where=[(2, 0, b"36")], negate=True)),
+        (dict(where=("age", "gt", 1), limit=2), dict(where=[(2, 2, b"1")], limit=2)),
+        (dict(limit=0), dict(limit=0)),
+    ]
+    for py, c in cases:
+        with rowkit.open(people, **py) as reader:
+            assert list(reader) == c_api.rows(people, **c), py
+    with rowkit.open(people) as reader:
+        assert reader.header == ("id", "name", "age", "city")
+        assert next(reader) == ("1", "Ada", "36", "Lyon")
+        assert next(reader) == ("2", "Okafor, Ben", "24", 'Lagos "Island"')
+    with rowkit.open(people, columns=["city", 1]) as reader:
+        assert reader.columns == ("city", "name")
+
+
+def test_automatic_max_column_keeps_results(people, c_api):
+    # With a projection the reader stops splitting after the last column used.
+    got = rowkit.open(people, columns=["id"], where=("age", ">", 0)).collect()
+    assert got == c_api.rows(people, columns=[0], where=[(2, 2, b"0")]) == [
+        ("1",), ("2",), ("3",), ("4",), ("5",)  # "x" > "0" as bytes
+    ]
+    with rowkit.open(people, max_column="name") as reader:
+        assert next(reader) == ("1", "Ada")
+
+
+def test_whole_results_match_the_c_interface(people, c_api):
+    with rowkit.open(people) as r:
+        assert r.count() == c_api.count(people) == 6
+    assert rowkit.open(people, where=("age", ">", 25)).count() == c_api.count(
+        people, where=[(2, 2, b"25")])
+    agg = rowkit.open(people).aggregate("age")
+    ref = c_api.aggregate(people, 2)
+    assert agg == (ref.count, ref.sum, ref.min, ref.max, ref.avg) == (5, 129.5, -2.0, 41.0, 25.9)
+    assert rowkit.open(people, columns=["age"]).aggregate(0) == agg
+    assert rowkit.open(people).aggregate("name") == rowkit.Aggregate(0, 0.0, None, None, None)
+    for desc in (True, False):
+        assert rowkit.open(people).topk("age", 3, desc) == c_api.topk(people, 2, 3, desc)
+        assert rowkit.open(people).order_by("city", desc) == c_api.order_by(people, 3, desc)
+    assert [r[0] for r in rowkit.open(people).topk("age", 2)] == ["3", "1"]
+    assert rowkit.open(people, columns=["age", "id"]).order_by("age")[0] == ("-2", "6")
+
+
+def test_collects_match_the_c_interface(people, write, c_api):
+    rows = c_api.rows(people)
+    assert rowkit.open(people).collect() == rows
+    raw, n_rows, n_cols = c_api.collect_bytes(people)
+    fields = raw.decode().split("\0")[:-1]
+    assert [tuple(fields[r * n_cols:(r + 1) * n_cols]) for r in range(n_rows)] == rows
+    cols = rowkit.open(people, columns=["name", "id"], limit=3).collect_columns()
+    assert cols == {"name": ["Ada", "Okafor, Ben", "Chloé"], "id": ["1", "2", "3"]}
+    # A field holding a NUL byte, ragged rows and a repeated header name.
+    odd = write("odd.csv", b"a,b,a\nx\0y,1\n,,,extra\n")
+    got = rowkit.open(odd).collect_columns()
+    ref = c_api.columns_bytes(odd)
+    assert got == {"a": ["x\0y", ""], "b": ["1", ""], "a.1": ["", ""]}
+    assert list(got.values()) == [[v.decode() for v in col] for col in ref]
+    assert rowkit.open(odd).collect() == [("x\0y", "1", ""), ("", "", "")]
+    with rowkit.open(people) as r:
+        r.count()
+        assert r.collect() == [] and r.collect_columns() == {k: [] for k in r.header}
+
+
+def test_batches(people, c_api):
+    rows = c_api.rows(people)
+    assert [len(b) for b in rowkit.open(people).batches(4, 1 << 20)] == [4, 2]
+    assert sum(rowkit.open(people).batches(4, 1 << 20), []) == rows
+    assert [len(b) for b in rowkit.open(people).batches(100, 1)] == [1] * 6
+    with rowkit.open(people, limit=1) as r:
+        assert list(r.batches()) == [rows[:1]] and list(r.batches()) == []
+    for bad in [(0, 1), (65537, 1), (1, 0)]:
+        with pytest.raises(rowkit.RowkitError) as err:
+            rowkit.open(people).batches(*bad)
+        assert err.value.name == "InvalidBatchSize"
+
+
+def test_text_that_is_not_utf8_round_trips(write, c_api):
+    raw = b"k\xffey,v\nA\xe9,\xf0\x9f\x99\x82\n"
+    path = write("latin.csv", raw)
+    with rowkit.open(path) as r:
+        assert r.header == ("k\udcffey", "v")
+        row = next(r)
+    assert row == ("A\udce9", "\U0001f642")
+    assert ",".join(row).encode("utf-8", "surrogateescape") == b"A\xe9,\xf0\x9f\x99\x82"
+    assert rowkit.open(path).collect() == [row] == c_api.rows(path)
+    assert rowkit.open(path, where=("k\udcffey", "==", b"A\xe9")).count() == 1
+
+
+def test_errors_map_to_python_exceptions(tmp_path, write, people):
+    missing = str(tmp_path / "missing.csv")
+    with pytest.raises(FileNotFoundError) as err:
+        rowkit.open(missing)
+    assert err.value.filename == missing and "open failed: FileNotFound" in str(err.value)
+    with pytest.raises(IsADirectoryError):
+        rowkit.open(str(tmp_path))
+    if os.geteuid() != 0:
+        locked = write("locked.csv", "a\n1\n")
+        os.chmod(locked, 0)
+        with pytest.raises(PermissionError):
+            rowkit.open(locked)
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.open(write("empty.csv", ""))
+    assert err.value.message == "open failed: EmptyFile" and err.value.name == "EmptyFile"
+    assert isinstance(err.value, ValueError)
+    with pytest.raises(MemoryError, match="topk failed: OutOfMemory"):
+        rowkit.open(people).topk("age", 1 << 62)
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.open(people, columns=["nope"])
+    assert err.value.name == "UnknownColumn"
+    with pytest.raises(rowkit.RowkitError):
+        rowkit.open(people).aggregate("nope")
+    for bad in [dict(limit=-1), dict(where=("age", "~", 1)), dict(where=("age", ">", float("nan")))]:
+        with pytest.raises(ValueError):
+            rowkit.open(people, **bad)
+    for bad in [dict(columns="name"), dict(where=("city", "in", "Lyon")), dict(columns=[1.5])]:
+        with pytest.raises(TypeError):
+            rowkit.open(people, **bad)
+    reader = rowkit.open(people)
+    reader.close()
+    reader.close()
+    with pytest.raises(ValueError, match="closed"):
+        next(reader)
+
+
+def test_a_bad_row_fails_alone(write):
+    path = write("bad.csv", 'a,b\n1,2\n"open,3\n4,5\n')
+    reader = rowkit.open(path)
+    assert next(reader) == ("1", "2")
+    with pytest.raises(rowkit.RowkitError) as err:
+        next(reader)
+    assert err.value.message == "next failed: UnterminatedQuote"
+    assert next(reader) == ("4", "5")
+    with pytest.raises(rowkit.RowkitError, match="collect failed: UnterminatedQuote"):
+        rowkit.open(path).collect()
+    ndjson = write("bad.ndjson", '{"a":1}\n{"a":[2]}\n{"a":3}\n')
+    reader = rowkit.open(ndjson)
+    assert next(reader) == ("1",)
+    with pytest.raises(rowkit.RowkitError, match="NestedValueNotSupported"):
+        next(reader)
+    assert list(reader) == [("3",)]
+
+
+def test_message_mapping():
+    cases = {
+        "open failed: FileNotFound": FileNotFoundError,
+        "open failed: IsDir": IsADirectoryError,
+        "validate failed: AccessDenied": PermissionError,
+        "validate_to_files failed: PathAlreadyExists": FileExistsError,
+        "open failed: NotDir": NotADirectoryError,
+        "count failed: OutOfMemory": MemoryError,
+        "out of memory copying row": MemoryError,
+        "batch failed: InvalidBatchSize": rowkit.RowkitError,
+        "path is null": rowkit.RowkitError,
+    }
+    for message, cls in cases.items():
+        error = _native.make_error(message, "f.csv")
+        assert type(error) is cls and message in str(error), message
+    assert _native.make_error("path is null").name is None
+    assert rowkit.library_version() == rowkit.__version__
+
+
+def _import_in_subprocess(env_update: dict, path: str = ""):
+    env = {k: v for k, v in os.environ.items() if k not in ("ROWKIT_LIBRARY", "LD_LIBRARY_PATH")}
+    env.update(env_update)
+    code = "import rowkit; print(rowkit.LIBRARY_PATH)"
+    return subprocess.run([sys.executable, "-c", code], env=env, cwd=path or None,
+                          capture_output=True, text=True)
+
+
+def test_library_lookup_and_install(tmp_path):
+    package_dir = str(Path(rowkit.__file__).resolve().parents[1])
+    result = _import_in_subprocess({"ROWKIT_LIBRARY": "/nowhere/librowkit.so",
+                                    "PYTHONPATH": package_dir})
+    assert result.returncode != 0 and "ROWKIT_LIBRARY='/nowhere/librowkit.so'" in result.stderr
+    if not os.path.exists(os.path.join(package_dir, "rowkit", "librowkit.so")):
+        result = _import_in_subprocess({"PYTHONPATH": package_dir})
+        if result.returncode != 0:  # no copy on the loader path either
+            assert "Set the environment variable ROWKIT_LIBRARY" in result.stderr
+    # pip builds the package offline and puts the library inside it.
+    target = tmp_path / "site"
+    build = subprocess.run(
+        [sys.executable, "-m", "pip", "install", "--quiet", "--no-index", "--no-deps",
+         "--no-build-isolation", "--target", str(target), package_dir],
+        env=dict(os.environ, ROWKIT_LIBRARY=_native.LIBRARY_PATH),
+        capture_output=True, text=True)
+    assert build.returncode == 0, build.stderr
+    result = _import_in_subprocess({"PYTHONPATH": str(target)}, str(tmp_path))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == str(target / "rowkit" / "librowkit.so")
