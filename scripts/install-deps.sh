@@ -11,6 +11,11 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The Python package's tests run with Debian's own interpreter and modules.
+/usr/bin/python3 -c "import pytest, pandas, numpy" 2>/dev/null ||
+  need+=(python3-pytest python3-pandas python3-numpy)
+/usr/bin/python3 -c "import pip, setuptools, wheel" 2>/dev/null ||
+  need+=(python3-pip python3-setuptools python3-wheel)
 if [ ${#need[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo

@@ -1,0 +1,122 @@
+"""read_pandas against pandas' own readers, and the column decoding."""
+
+from __future__ import annotations
+
+import json
+import random
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import rowkit
+from rowkit import _columns
+
+
+def _csv_field(text: str) -> str:
+    if any(c in text for c in ',"\r\n') or text.startswith(" "):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
+@pytest.fixture
+def mixed(write):
+    """A CSV file with unique, repeating and long columns, quoting, empty
+    fields and CR LF line ends, long enough for every decoding path."""
+    rnd = random.Random(7)
+    cities = ["Oslo", "Bergen", "São Paulo", "", "Lagos, NG", 'The "Hub"']
+    lines = ["id,city,amount,price,note,flag,date"]
+    for i in range(3000):
+        note = " ".join(rnd.choice(["ok", "late", "ünïcode", "x" * 30]) for _ in range(rnd.randrange(4)))
+        row = [str(i), rnd.choice(cities), str(rnd.randrange(-500, 500)),
+               f"{rnd.randrange(100000) / 100:.2f}", note, rnd.choice(["true", "false"]),
+               f"2024-{rnd.randrange(1, 13):02d}-{rnd.randrange(1, 29):02d}"]
+        lines.append(",".join(map(_csv_field, row)))
+    return write("mixed.csv", "\r\n".join(lines) + "\r\n")
+
+
+def test_text_equals_pandas_read_csv(mixed, monkeypatch):
+    expected = pd.read_csv(mixed, dtype=str, keep_default_na=False)
+    got = rowkit.read_pandas(mixed)
+    pd.testing.assert_frame_equal(got, expected)
+    assert got["city"].map(type).eq(str).all()
+    # Small chunks cross chunk boundaries inside every column.
+    monkeypatch.setattr(_columns, "_CHUNK_VALUES", 7)
+    pd.testing.assert_frame_equal(rowkit.read_pandas(mixed), expected)
+
+
+def test_numbers_equal_pandas_read_csv(mixed, write):
+    types = {"amount": "int64", "price": "float64", "id": "int32"}
+    expected = pd.read_csv(mixed, dtype={**{c: str for c in ["city", "note", "flag", "date"]}, **types},
+                           keep_default_na=False)
+    pd.testing.assert_frame_equal(rowkit.read_pandas(mixed, dtypes=types), expected)
+    path = write("n.csv", "a,b,c\n1, 2 ,1e3\n-0,,0x10\n9223372036854775807,1_0,nan\n")
+    got = rowkit.read_pandas(path, dtypes={"a": "int64", "b": float})
+    assert got["a"].tolist() == [1, 0, 2**63 - 1]
+    assert got["b"].tolist()[0::2] == [2.0, 10.0] and np.isnan(got["b"][1])
+    with pytest.raises(ValueError, match="column 'c', row 1: '0x10'"):
+        rowkit.read_pandas(path, dtypes={"c": float})
+    with pytest.raises(ValueError, match="column 'a', row 2: .* out of range"):
+        rowkit.read_pandas(path, dtypes={"a": np.int32})
+    with pytest.raises(ValueError, match="column 'b', row 1: ''"):
+        rowkit.read_pandas(path, dtypes={"b": "uint8"})
+    with pytest.raises(TypeError):
+        rowkit.read_pandas(path, dtypes={"a": "datetime64[ns]"})
+    with pytest.raises(rowkit.RowkitError):
+        rowkit.read_pandas(path, dtypes={"z": float})
+
+
+def test_ndjson_equals_pandas_read_json(write):
+    records = [{"id": i, "name": f"n{i % 7}", "score": i / 4, "tag": "é\"\\\n" if i % 3 else ""}
+               for i in range(600)]
+    path = write("r.ndjson", "\n".join(json.dumps(r) for r in records) + "\n")
+    got = rowkit.read_pandas(path, dtypes={"id": "int64", "score": "float64"})
+    pd.testing.assert_frame_equal(got, pd.read_json(path, lines=True, dtype=False))
+
+
+def test_options_and_edges(mixed, write, c_api):
+    got = rowkit.read_pandas(mixed, columns=["date", "id"], where=("city", "in", ["Oslo"]), limit=50)
+    rows = c_api.rows(mixed, columns=[6, 0], where=[(1, 6, [b"Oslo"])], limit=50)
+    assert list(got.itertuples(index=False, name=None)) == rows and list(got.columns) == ["date", "id"]
+    empty = rowkit.read_pandas(mixed, where=("id", "<", 0), dtypes={"id": "int64"})
+    assert len(empty) == 0 and list(empty.columns) == list(pd.read_csv(mixed, nrows=0).columns)
+    assert empty["id"].dtype == np.int64 and empty["city"].dtype == object
+    dup = write("dup.csv", "a,b,a\n1,2,3\n4\n")
+    assert rowkit.read_pandas(dup).to_dict("list") == {"a": ["1", "4"], "b": ["2", ""], "a.1": ["3", ""]}
+
+
+def _reference(values):
+    return [v.decode("utf-8", "surrogateescape") for v in values]
+
+
+def _column(values):
+    data = np.frombuffer(b"".join(values), dtype=np.uint8)
+    offsets = np.cumsum([0] + [len(v) for v in values]).astype(np.uint32)
+    return data, offsets
+
+
+def test_values_array_on_random_columns(monkeypatch):
+    rnd = random.Random(3)
+    alphabets = [b"ab", bytes(range(256)), b"\x00a", "é€😀".encode() + b"\xff"]
+    for trial in range(40):
+        alphabet = rnd.choice(alphabets)
+        pool = [bytes(rnd.choice(alphabet) for _ in range(rnd.choice([0, 1, 3, 8, 9, 20, 140])))
+                for _ in range(rnd.choice([1, 5, 3000]))]
+        values = [rnd.choice(pool) for _ in range(rnd.choice([0, 1, 700, 2500]))]
+        data, offsets = _column(values)
+        got = _columns.values_array(data, offsets)
+        assert got.tolist() == _reference(values), trial
+        assert _columns.values_list(bytes(data), offsets.tolist()) == _reference(values)
+    # A column holding every ASCII byte has no free separator byte.
+    values = [bytes([i % 128, (i * 7) % 256]) for i in range(2000)]
+    assert _columns.values_array(*_column(values)).tolist() == _reference(values)
+    # Colliding hashes must never merge different values.
+    monkeypatch.setattr(_columns, "_hash", lambda words, starts, lens, n: np.zeros(len(lens), np.uint64))
+    values = [b"%012d" % (i % 3) for i in range(3000)]
+    assert _columns.values_array(*_column(values)).tolist() == _reference(values)
+
+
+def test_collect_columns_without_numpy(mixed, monkeypatch):
+    expected = rowkit.open(mixed).collect_columns()
+    monkeypatch.setattr(_columns, "np", None)
+    assert rowkit.open(mixed).collect_columns() == expected

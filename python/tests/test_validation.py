@@ -1,0 +1,92 @@
+"""Validation entry points against the C interface."""
+
+from __future__ import annotations
+
+import json
+import os
+
+import pytest
+
+import rowkit
+from rowkit import _native
+
+SCHEMA = {"id": {"type": "integer", "required": True, "min": 1},
+          "status": {"one_of": ["open", "closed"]}}
+ORDERS = "id,status\n1,open\n0,lost\n3,closed\n,open\n"
+
+
+def needs(name):
+    return pytest.mark.skipif(_native.optional[name] is None,
+                              reason=f"the library does not export {name} yet")
+
+
+@pytest.fixture
+def orders(write):
+    return write("orders.csv", ORDERS)
+
+
+def test_validate_report(orders, write):
+    report = _native.lib.rowkit_validate(orders.encode(), json.dumps(SCHEMA).encode(), 1)
+    expected = json.loads(_native.lib.rowkit_validate_json(report))
+    _native.lib.rowkit_validate_free(report)
+    got = rowkit.validate(orders, SCHEMA, max_errors=1)
+    assert got == expected and got["truncated"] is True
+    assert rowkit.validate(orders, json.dumps(SCHEMA))["counts"] == {
+        "missing_required": 1, "below_min": 1, "not_in_set": 1}
+    latin = write("latin.csv", b"name\nA\xe9\n")
+    error = rowkit.validate(latin, {"name": {"max_len": 0}})["errors"][0]
+    assert error["value"] == "A\udce9"
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.validate(orders, {"id": {"requird": True}})
+    assert err.value.message == "validate failed: BadSchema"
+    with pytest.raises(rowkit.RowkitError, match="UnknownColumn"):
+        rowkit.validate(orders, {"nope": {}})
+    with pytest.raises(FileNotFoundError):
+        rowkit.validate(orders + ".gone", SCHEMA)
+    with pytest.raises(TypeError):
+        rowkit.validate(orders, 42)
+
+
+@needs("rowkit_validator_open")
+def test_validator(orders):
+    with rowkit.Validator(orders, SCHEMA) as v:
+        assert v.header == ("id", "status") and v.rows_total == 0
+        rows = list(v)
+        assert [(n, f) for n, f, _ in rows] == [
+            (1, ("1", "open")), (2, ("0", "lost")), (3, ("3", "closed")), (4, ("", "open"))]
+        assert rows[0][2] == [] and [e["rule"] for e in rows[1][2]] == ["below_min", "not_in_set"]
+        assert (v.rows_total, v.rows_valid, v.rows_invalid) == (4, 2, 2)
+    with pytest.raises(rowkit.RowkitError, match="BadSchema"):
+        rowkit.Validator(orders, "{")
+
+
+@needs("rowkit_validator_next_batch")
+def test_validator_batches(orders):
+    batches = list(rowkit.Validator(orders, SCHEMA).batches(3))
+    assert [len(b) for b in batches] == [3, 1]
+    assert batches[0][1][:2] == (2, ("0", "lost")) and batches[1][0][2][0]["rule"] == "missing_required"
+
+
+@needs("rowkit_validate_to_files")
+def test_validate_to_files(orders, tmp_path):
+    accepted, rejected = str(tmp_path / "ok.csv"), str(tmp_path / "bad.ndjson")
+    stats = rowkit.validate_to_files(orders, SCHEMA, accepted, rejected)
+    assert stats == (4, 2, 2, 3)
+    assert open(accepted).read() == "id,status\r\n1,open\r\n3,closed\r\n"
+    assert [json.loads(l)["values"] for l in open(rejected)] == [["0", "lost"], ["", "open"]]
+    with pytest.raises(FileExistsError):
+        rowkit.validate_to_files(orders, SCHEMA, str(tmp_path / "new.csv"), rejected)
+    assert not os.path.exists(tmp_path / "new.csv")
+
+
+@needs("rowkit_validate_outcome")
+def test_outcome(orders):
+    assert rowkit.outcome(orders, SCHEMA) is False
+    assert rowkit.outcome("id,status\n1,open\n", SCHEMA, text_format="csv") is True
+    assert rowkit.outcome(b'{"id":"1","status":"x"}\n', SCHEMA, True, "json") == [
+        {"values": ["1", "x"],
+         "errors": [{"column": 1, "column_name": "status", "rule": "not_in_set", "value": "x"}]}]
+    with pytest.raises(rowkit.RowkitError, match="EmptyFile"):
+        rowkit.outcome("", SCHEMA, text_format="csv")
+    with pytest.raises(ValueError):
+        rowkit.outcome(orders, SCHEMA, text_format="xml")
