@@ -47,6 +47,9 @@ bench:
 	$(CMAKE) --build build-bench -j $(JOBS)
 	./build-bench/bench/gen_data bench/data
 	./build-bench/bench/rowkit_bench bench/data
+	@if /usr/bin/python3 -c "import pandas" 2>/dev/null; then \
+	  ROWKIT_LIBRARY=build-bench/librowkit.so /usr/bin/python3 bench/python_bench.py bench/data/rows.csv; \
+	else echo "pandas is not installed: Python benchmark skipped"; fi
 
 install: all
 	$(CMAKE) --install build $(if $(PREFIX),--prefix $(PREFIX))

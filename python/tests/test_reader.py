@@ -223,3 +223,14 @@ def test_library_lookup_and_install(tmp_path):
     result = _import_in_subprocess({"PYTHONPATH": str(target)}, str(tmp_path))
     assert result.returncode == 0, result.stderr
     assert result.stdout.strip() == str(target / "rowkit" / "librowkit.so")
+
+
+def test_readme_python_examples_run(capsys, monkeypatch):
+    root = Path(__file__).resolve().parents[2]
+    text = (root / "README.md").read_text()
+    blocks = text.split("```python\n")[1:]
+    assert blocks
+    monkeypatch.chdir(root)
+    for block in blocks:
+        exec(compile(block.split("```")[0], "README.md", "exec"), {})
+    assert "Ada Moreau Lyon" in capsys.readouterr().out
