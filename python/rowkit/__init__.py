@@ -44,6 +44,12 @@ from ._validation import FileStats, Schema, Validator, outcome, validate, valida
 
 __version__ = "0.1.0"
 
+# Public names show as rowkit.X in help() and tracebacks.
+for _public in (Aggregate, FileStats, Reader, RowkitError, Validator, open, outcome,
+                read_header, read_pandas, validate, validate_to_files):
+    _public.__module__ = __name__
+del _public
+
 __all__ = [
     "Aggregate",
     "Column",

@@ -1,6 +1,5 @@
 """The reader: one open file with its options, and every result family."""
 
-from __future__ import annotations
 
 import ctypes
 import functools
@@ -45,7 +44,7 @@ Predicate = Tuple[Column, str, Any]
 """``(column, op, value)``, for example ``("age", ">=", 30)``."""
 
 Row = Tuple[str, ...]
-PathType = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+PathType = Union[str, bytes, os.PathLike]
 
 _OPS = {
     "==": 0, "=": 0, "eq": 0,
@@ -280,7 +279,9 @@ def result_names(names: Sequence[str], n_cols: int) -> List[str]:
 class Reader:
     """An open CSV or JSON-records file, read forward once.
 
-    Made by :func:`rowkit.open`. Iterating yields each row that passes the
+    Made by :func:`rowkit.open`. :attr:`header` holds the file's header names,
+    :attr:`columns` the names of the columns each row holds (the projection,
+    else the header). Iterating yields each row that passes the
     predicates, projected onto the requested columns, as a tuple of ``str``.
     The whole-result methods (:meth:`count`, :meth:`aggregate`, :meth:`topk`,
     :meth:`order_by`, :meth:`collect`, :meth:`collect_columns`) read the rows

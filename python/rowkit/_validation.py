@@ -1,6 +1,5 @@
 """Validation of a file against a schema: report, stream, files, outcome."""
 
-from __future__ import annotations
 
 import ctypes
 import json
