@@ -175,13 +175,14 @@ def _hash(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int)
     return h
 
 
-def _group(h: "np.ndarray") -> "tuple[np.ndarray, np.ndarray]":
-    """Codes (one per value) and the index of each group's first member."""
+def _group(h: "np.ndarray", distinct: int) -> "tuple[np.ndarray, np.ndarray]":
+    """Codes (one per value) and the index of each group's first member;
+    ``distinct`` estimates the number of groups."""
     pandas = sys.modules.get("pandas")
     if pandas is None:
         _, first, codes = np.unique(h, return_index=True, return_inverse=True)
         return codes.reshape(-1), first
-    codes, _ = pandas.factorize(h)
+    codes, _ = pandas.factorize(h, size_hint=distinct)
     # Codes are numbered in order of first appearance: a group starts where
     # a code passes every code before it.
     firsts = []
@@ -206,8 +207,8 @@ def _keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int,
 def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray"):
     """(codes, first) when the column repeats values enough, else None.
 
-    ``codes`` numbers each value's group, ``first`` holds the index of each
-    group's first member.
+    ``codes`` numbers each value's group, ``first`` holds the index of one
+    member of each group.
     """
     n = len(lens)
     max_len = int(lens.max())
@@ -217,25 +218,46 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
     # Values of up to 7 bytes fit in one key with their length: no hash.
     exact = max_len <= 7
     words = _Words(data)
-    step = n // _SAMPLE_ROWS
-    if step > 1:
-        pick = np.arange(0, n, step)
-        sample = _keys(words, starts[pick], lens[pick], n_words, exact)
+    step = max(1, n // _SAMPLE_ROWS)
+    pick = np.arange(0, n, step)
+    sample = _keys(words, starts[pick], lens[pick], n_words, exact)
+    if step == 1:  # the sample is the whole column
+        _, first, codes = np.unique(sample, return_index=True, return_inverse=True)
+        codes = codes.reshape(-1)
+        if len(first) > _DEDUP_MAX_DISTINCT * n:
+            return None
+    else:
+        seen, seen_at = np.unique(sample, return_index=True)
         s = len(sample)
-        repeats = s - len(np.unique(sample))
+        repeats = s - len(seen)
         # With D distinct values a sample of s rows repeats about s*s/(2D)
         # times; share only when D is estimated below the threshold share of n.
         if repeats * 2 * _DEDUP_MAX_DISTINCT * n <= s * s:
             return None
-    # Chunks keep the temporaries small enough to stay in cache and in the
-    # allocator's heap.
-    keys = np.empty(n, dtype=np.uint64)
-    for a, b in _chunks(n):
-        keys[a:b] = _keys(words, starts[a:b], lens[a:b], n_words, exact)
-    codes, first = _group(keys)
-    del keys
-    if len(first) > _DEDUP_MAX_DISTINCT * n:
-        return None
+        # Chunks keep the temporaries small enough to stay in cache and in
+        # the allocator's heap.
+        keys = np.empty(n, dtype=np.uint64)
+        for a, b in _chunks(n):
+            keys[a:b] = _keys(words, starts[a:b], lens[a:b], n_words, exact)
+        codes = None
+        if len(seen) * 4 <= s:
+            # Few distinct values: the sample has likely seen them all, and a
+            # binary search among them is cheaper than a hash table.
+            codes = np.searchsorted(seen, keys)
+            np.minimum(codes, len(seen) - 1, out=codes)
+            if np.array_equal(seen[codes], keys):
+                first = pick[seen_at]
+            else:
+                codes = None
+        if codes is None:
+            if repeats * 2 < s:
+                distinct = s * s // (2 * repeats)
+            else:
+                distinct = len(seen) + len(seen) // 2
+            codes, first = _group(keys, min(n, distinct))
+            if len(first) > _DEDUP_MAX_DISTINCT * n:
+                return None
+        del keys
     if exact:
         return codes, first
     # Hashes can collide: every value must equal its group's first member.

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import random
+import sys
 
 import numpy as np
 import pandas as pd
@@ -40,8 +41,10 @@ def test_text_equals_pandas_read_csv(mixed, monkeypatch):
     got = rowkit.read_pandas(mixed)
     pd.testing.assert_frame_equal(got, expected)
     assert got["city"].map(type).eq(str).all()
-    # Small chunks cross chunk boundaries inside every column.
+    # Small chunks cross chunk boundaries inside every column, and a small
+    # sample takes the sampled paths (binary search, hash table).
     monkeypatch.setattr(_columns, "_CHUNK_VALUES", 7)
+    monkeypatch.setattr(_columns, "_SAMPLE_ROWS", 64)
     pd.testing.assert_frame_equal(rowkit.read_pandas(mixed), expected)
 
 
@@ -95,10 +98,14 @@ def _column(values):
     return data, offsets
 
 
-def test_values_array_on_random_columns(monkeypatch):
-    rnd = random.Random(3)
+@pytest.mark.parametrize("sample_rows,hide_pandas", [(4096, False), (16, False), (16, True)])
+def test_values_array_on_random_columns(monkeypatch, sample_rows, hide_pandas):
+    monkeypatch.setattr(_columns, "_SAMPLE_ROWS", sample_rows)
+    if hide_pandas:  # grouping then sorts with NumPy
+        monkeypatch.setitem(sys.modules, "pandas", None)
+    rnd = random.Random(sample_rows + hide_pandas)
     alphabets = [b"ab", bytes(range(256)), b"\x00a", "é€😀".encode() + b"\xff"]
-    for trial in range(40):
+    for trial in range(25):
         alphabet = rnd.choice(alphabets)
         pool = [bytes(rnd.choice(alphabet) for _ in range(rnd.choice([0, 1, 3, 8, 9, 20, 140])))
                 for _ in range(rnd.choice([1, 5, 3000]))]
