@@ -12,12 +12,14 @@ step runs per value:
   decoding the joined chunk gives exactly the values decoded one by one
   (invalid bytes become the same surrogates).
 * When a column repeats its values (cities, flags, dates), each distinct
-  value becomes one ``str`` object shared by all its rows. Distinct values
-  are found by hashing every value's bytes, read as little-endian 64-bit
-  words straight out of the buffer, and grouping the hashes; every group is
-  then compared word by word with its first member, so a hash collision can
-  only cost speed, never change a value. A small sample decides first
-  whether a column repeats enough to be worth it.
+  value becomes one ``str`` object shared by all its rows: creating objects,
+  and the fresh memory they take, is what costs most. Values are keyed by
+  their bytes, read as little-endian 64-bit words straight out of the
+  buffer (the key is the value itself up to 7 bytes, else a hash), and the
+  keys grouped; hashed groups are then compared word by word with their
+  first member, so a collision can only cost speed, never change a value.
+  An even sample of the column decides first whether sharing pays: an
+  estimate of the number of distinct values must be small against the rows.
 
 Without NumPy a plain loop does the same job.
 """
@@ -36,10 +38,12 @@ except ImportError:  # the standard-library path below still works
 
 _CHUNK_VALUES = 1 << 14
 _DEDUP_MIN_ROWS = 512
+# Up to this many values are decoded one by one rather than in chunks.
+_FEW_VALUES = 2048
 _DEDUP_MAX_WORDS = 16
 _SAMPLE_ROWS = 4096
 # Distinct values above this share of the rows make sharing not worth it.
-_DEDUP_MAX_DISTINCT = 0.8
+_DEDUP_MAX_DISTINCT = 0.1
 _WHITESPACE = (9, 10, 11, 12, 13, 32)
 
 if np is not None:
@@ -92,48 +96,53 @@ def _separator(data: "np.ndarray") -> Optional[int]:
     return int(free[0]) + 1 if len(free) else None
 
 
-def _joined(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray", sep: int,
-            contiguous: bool) -> "np.ndarray":
-    """The values' bytes, each followed by ``sep``."""
+def _joined(data: "np.ndarray", lens: "np.ndarray", sep: int) -> "np.ndarray":
+    """Values stored back to back in ``data`` with ``lens``, each followed by ``sep``."""
     k = len(lens)
-    total = int(lens.sum())
+    total = len(data)
     out = np.empty(total + k, dtype=np.uint8)
     ends = np.cumsum(lens)
     ends += np.arange(k)  # where each value's separator goes
-    if contiguous:
-        first = int(starts[0]) if k else 0
-        keep = np.ones(total + k, dtype=bool)
-        keep[ends] = False
-        out[keep] = data[first:first + total]
-    else:
-        within = np.arange(total, dtype=np.int64)
-        src_shift = np.repeat(starts - (ends - lens - np.arange(k)), lens)
-        dst_shift = np.repeat(np.arange(k, dtype=np.int64), lens)
-        out[within + dst_shift] = data[within + src_shift]
+    keep = np.ones(total + k, dtype=bool)
+    keep[ends] = False
+    out[keep] = data
     out[ends] = sep
     return out
 
 
 def _decode_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray",
-                   contiguous: bool, out: "Optional[np.ndarray]" = None) -> "np.ndarray":
-    """The values' ``str`` in an object array (``out`` when given), chunk by chunk."""
-    k = len(lens)
+                   out: "Optional[np.ndarray]" = None,
+                   selected: "Optional[np.ndarray]" = None) -> "np.ndarray":
+    """The column's values as ``str`` in an object array (``out`` when given).
+
+    With ``selected`` (a boolean per value) only those values are decoded,
+    in column order. Works chunk by chunk so that every temporary stays small.
+    """
+    k = len(lens) if selected is None else int(np.count_nonzero(selected))
     if out is None:
         out = np.empty(k, dtype=object)
     if k == 0:
         return out
     sep = _separator(data) if len(data) else 0
-    if sep is None:  # every ASCII byte occurs in the column: decode one by one
-        raw = data.tobytes()
-        for i, (a, n) in enumerate(zip(starts.tolist(), lens.tolist())):
+    if sep is None or (selected is not None and k <= _FEW_VALUES):
+        # Few values, or every ASCII byte occurs in the column: one by one.
+        raw = memoryview(data)
+        picked = np.flatnonzero(selected) if selected is not None else np.arange(k)
+        for i, (a, n) in enumerate(zip(starts[picked].tolist(), lens[picked].tolist())):
             out[i] = _decode(raw[a:a + n])
         return out
     sep_char = chr(sep)
-    for a, b in _chunks(k):
-        joined = _joined(data, starts[a:b], lens[a:b], sep, contiguous)
-        parts = _decode(memoryview(joined)).split(sep_char)
+    done = 0
+    for a, b in _chunks(len(lens)):
+        begin, end = int(starts[a]), int(starts[b - 1] + lens[b - 1])
+        chunk, chunk_lens = data[begin:end], lens[a:b]
+        if selected is not None:
+            chunk = chunk[np.repeat(selected[a:b], chunk_lens)]
+            chunk_lens = chunk_lens[selected[a:b]]
+        parts = _decode(memoryview(_joined(chunk, chunk_lens, sep))).split(sep_char)
         parts.pop()
-        out[a:b] = np.fromiter(parts, dtype=object, count=b - a)
+        out[done:done + len(parts)] = np.fromiter(parts, dtype=object, count=len(parts))
+        done += len(parts)
     return out
 
 
@@ -204,6 +213,26 @@ def _keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int,
     return key
 
 
+def _estimate_distinct(counts: "np.ndarray", n: int) -> Optional[int]:
+    """Estimated distinct values of a column of ``n`` from the counts of the
+    distinct values of an even sample, or None when sharing would not pay.
+
+    The estimate is the bias-corrected Chao1 (distinct seen, plus the
+    singletons squared over twice the doubletons). It is trusted for columns
+    whose sample looks like one uniform population; a sample mixing frequent
+    values with a long tail of singletons (free text) is left alone.
+    """
+    s = int(counts.sum())
+    f1 = int(np.count_nonzero(counts == 1))
+    f2 = int(np.count_nonzero(counts == 2))
+    distinct = len(counts) + f1 * (f1 - 1) // (2 * (f2 + 1))
+    if distinct > _DEDUP_MAX_DISTINCT * n:
+        return None
+    if 2 * f1 > s and 20 * (s - f1 - 2 * f2) > s:
+        return None
+    return max(distinct, 1)
+
+
 def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray"):
     """(codes, first) when the column repeats values enough, else None.
 
@@ -227,13 +256,11 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
         if len(first) > _DEDUP_MAX_DISTINCT * n:
             return None
     else:
-        seen, seen_at = np.unique(sample, return_index=True)
-        s = len(sample)
-        repeats = s - len(seen)
-        # With D distinct values a sample of s rows repeats about s*s/(2D)
-        # times; share only when D is estimated below the threshold share of n.
-        if repeats * 2 * _DEDUP_MAX_DISTINCT * n <= s * s:
+        seen, seen_at, counts = np.unique(sample, return_index=True, return_counts=True)
+        distinct = _estimate_distinct(counts, n)
+        if distinct is None:
             return None
+        s = len(sample)
         # Chunks keep the temporaries small enough to stay in cache and in
         # the allocator's heap.
         keys = np.empty(n, dtype=np.uint64)
@@ -250,12 +277,9 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
             else:
                 codes = None
         if codes is None:
-            if repeats * 2 < s:
-                distinct = s * s // (2 * repeats)
-            else:
-                distinct = len(seen) + len(seen) // 2
-            codes, first = _group(keys, min(n, distinct))
-            if len(first) > _DEDUP_MAX_DISTINCT * n:
+            codes, first = _group(keys, distinct)
+            # The hashing is paid for: sharing still saves creating objects.
+            if len(first) > n // 2:
                 return None
         del keys
     if exact:
@@ -294,11 +318,16 @@ def values_array(data: "np.ndarray", offsets: "np.ndarray",
         shared = _shared_values(data, starts, lens)
         if shared is not None:
             codes, first = shared
-            distinct = _decode_values(data, starts[first], lens[first], contiguous=False)
+            # Decode each group's member in column order, then order them by group.
+            selected = np.zeros(n, dtype=bool)
+            selected[first] = True
+            in_order = _decode_values(data, starts, lens, selected=selected)
+            distinct = np.empty(len(first), dtype=object)
+            distinct[np.argsort(first)] = in_order
             if out is None:
                 return distinct.take(codes)
             return distinct.take(codes, out=out)
-    return _decode_values(data, starts, lens, contiguous=True, out=out)
+    return _decode_values(data, starts, lens, out=out)
 
 
 def numbers_array(data: "np.ndarray", offsets: "np.ndarray", dtype: Any, column: str) -> "np.ndarray":
@@ -332,7 +361,7 @@ def _parse_fast(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray", dt
         return None
     if len(data) and np.bincount(data, minlength=256)[list(_WHITESPACE)].any():
         return None
-    text = _joined(data, starts, lens, ord("\n"), contiguous=True).tobytes()
+    text = _joined(data, lens, ord("\n")).tobytes()
     parse_as = np.float64 if dt.kind == "f" else np.int64
     with warnings.catch_warnings():
         warnings.simplefilter("error")
