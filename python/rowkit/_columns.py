@@ -42,8 +42,11 @@ _DEDUP_MIN_ROWS = 512
 _FEW_VALUES = 2048
 _DEDUP_MAX_WORDS = 16
 _SAMPLE_ROWS = 4096
-# Distinct values above this share of the rows make sharing not worth it.
-_DEDUP_MAX_DISTINCT = 0.1
+# Sharing pays while distinct values stay below this share of the rows, for
+# values keyed as they are (a hash of w words lowers it to this share / w),
+# and while they are few enough for their table and objects to stay in cache.
+_DEDUP_MAX_DISTINCT = 0.5
+_DEDUP_MAX_GROUPS = 1 << 18
 _WHITESPACE = (9, 10, 11, 12, 13, 32)
 
 if np is not None:
@@ -213,9 +216,10 @@ def _keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int,
     return key
 
 
-def _estimate_distinct(counts: "np.ndarray", n: int) -> Optional[int]:
+def _estimate_distinct(counts: "np.ndarray", n: int, limit: float) -> Optional[int]:
     """Estimated distinct values of a column of ``n`` from the counts of the
-    distinct values of an even sample, or None when sharing would not pay.
+    distinct values of an even sample, or None when that passes ``limit * n``
+    (sharing would not pay).
 
     The estimate is the bias-corrected Chao1 (distinct seen, plus the
     singletons squared over twice the doubletons). It is trusted for columns
@@ -226,7 +230,7 @@ def _estimate_distinct(counts: "np.ndarray", n: int) -> Optional[int]:
     f1 = int(np.count_nonzero(counts == 1))
     f2 = int(np.count_nonzero(counts == 2))
     distinct = len(counts) + f1 * (f1 - 1) // (2 * (f2 + 1))
-    if distinct > _DEDUP_MAX_DISTINCT * n:
+    if distinct > min(limit * n, _DEDUP_MAX_GROUPS):
         return None
     if 2 * f1 > s and 20 * (s - f1 - 2 * f2) > s:
         return None
@@ -246,6 +250,7 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
         return None
     # Values of up to 7 bytes fit in one key with their length: no hash.
     exact = max_len <= 7
+    limit = _DEDUP_MAX_DISTINCT if exact else _DEDUP_MAX_DISTINCT / n_words
     words = _Words(data)
     step = max(1, n // _SAMPLE_ROWS)
     pick = np.arange(0, n, step)
@@ -253,11 +258,11 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
     if step == 1:  # the sample is the whole column
         _, first, codes = np.unique(sample, return_index=True, return_inverse=True)
         codes = codes.reshape(-1)
-        if len(first) > _DEDUP_MAX_DISTINCT * n:
+        if len(first) > min(limit * n, _DEDUP_MAX_GROUPS):
             return None
     else:
         seen, seen_at, counts = np.unique(sample, return_index=True, return_counts=True)
-        distinct = _estimate_distinct(counts, n)
+        distinct = _estimate_distinct(counts, n, limit)
         if distinct is None:
             return None
         s = len(sample)
@@ -278,8 +283,8 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
                 codes = None
         if codes is None:
             codes, first = _group(keys, distinct)
-            # The hashing is paid for: sharing still saves creating objects.
-            if len(first) > n // 2:
+            # The keys are paid for: sharing still saves creating objects.
+            if len(first) > 3 * n // 4:
                 return None
         del keys
     if exact:
