@@ -38,7 +38,7 @@ from __future__ import annotations
 from typing import Optional
 
 from ._frames import read_pandas
-from ._native import LIBRARY_PATH, RowkitError, lib, optional
+from ._native import LIBRARY_PATH, RowkitError, optional
 from ._reader import Aggregate, Column, Predicate, Reader, open, read_header
 from ._validation import FileStats, Schema, Validator, outcome, validate, validate_to_files
 

@@ -25,7 +25,6 @@ from ctypes import (
     c_int,
     c_size_t,
     c_uint8,
-    c_uint32,
     c_uint64,
     c_void_p,
 )
@@ -229,11 +228,6 @@ for _name, (_res, _args) in _OPTIONAL.items():
         optional[_name] = _declare(lib, _name, _res, _args)
     except AttributeError:
         optional[_name] = None
-
-
-def has(name: str) -> bool:
-    """True when the loaded library exports ``name``."""
-    return optional.get(name) is not None or name in _REQUIRED
 
 
 # ---------------------------------------------------------------------------

@@ -8,7 +8,7 @@ import math
 import numbers
 import os
 import re
-from ctypes import byref, c_char_p, c_double, c_size_t, c_uint8, c_uint32, c_void_p
+from ctypes import byref, c_char_p, c_size_t, c_uint8, c_uint32, c_void_p
 from typing import (
     Any,
     Dict,

@@ -3,13 +3,11 @@
 
 import ctypes
 import json
-import os
 from ctypes import byref, c_char_p, c_size_t, c_uint8, c_uint64
 from typing import Any, Dict, Iterator, List, Mapping, NamedTuple, Optional, Tuple, Union
 
 from ._native import (
     FIELDS,
-    RowkitError,
     Stats,
     decode,
     encode_path,

@@ -5,17 +5,15 @@ package's results with."""
 from __future__ import annotations
 
 import ctypes
-import os
 import sys
-from ctypes import byref, c_char_p, c_double, c_size_t
+from ctypes import byref, c_char_p, c_size_t
 from pathlib import Path
-from typing import List, Optional, Sequence, Tuple
+from typing import List, Sequence, Tuple
 
 import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-import rowkit  # noqa: E402
 from rowkit import _native  # noqa: E402
 
 lib = _native.lib
