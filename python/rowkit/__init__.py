@@ -28,6 +28,9 @@ library's message for everything else. Text that is not valid UTF-8 is
 decoded with ``surrogateescape``, so ``s.encode("utf-8", "surrogateescape")``
 gives back the file's bytes.
 
+The library keeps one process-wide error message: when several threads call
+it at once, an exception may carry the message of another thread's call.
+
 The library is found through the environment variable ``ROWKIT_LIBRARY``
 (the path of ``librowkit.so``), then a copy installed inside this package,
 then the system's loader path.
