@@ -48,16 +48,16 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
 // ---- row-major -------------------------------------------------------------
 
 ROWKIT_EXPORT CollectCtx *rowkit_collect(Ctx *ctx) {
-    return drainInto<CollectCtx>(ctx, "out of memory allocating collect context",
-                                 [](CollectCtx &cc, size_t width) {
-                                     cc.n_cols = width;
-                                     return true;
-                                 },
-                                 [](CollectCtx &cc, Row row) {
-                                     if (appendRowMajorRow(cc, row)) return true;
-                                     setError("out of memory collecting rows");
-                                     return false;
-                                 });
+    auto prepare = [](CollectCtx &cc, size_t width) {
+        cc.n_cols = width;
+        return true;
+    };
+    auto append = [](CollectCtx &cc, Row row) {
+        if (appendRowMajorRow(cc, row)) return true;
+        setError("out of memory collecting rows");
+        return false;
+    };
+    return drainInto<CollectCtx>(ctx, "out of memory allocating collect context", prepare, append);
 }
 
 ROWKIT_EXPORT const uint8_t *rowkit_collect_data(CollectCtx *cc, size_t *out_len) {
@@ -89,7 +89,7 @@ ROWKIT_EXPORT CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx) {
         cc.n_cols = width;
         return true;
     };
-    return drainInto<CollectColumnarCtx>(ctx, kAllocMessage, prepare, [](CollectColumnarCtx &cc, Row row) {
+    auto append = [](CollectColumnarCtx &cc, Row row) {
         Status s = appendColumnarRow(cc, row);
         if (s.ok()) return true;
         if (s.error() == Error::OutOfMemory)
@@ -97,7 +97,8 @@ ROWKIT_EXPORT CollectColumnarCtx *rowkit_collect_columnar(Ctx *ctx) {
         else
             setError("collect failed: ", s.error());
         return false;
-    });
+    };
+    return drainInto<CollectColumnarCtx>(ctx, kAllocMessage, prepare, append);
 }
 
 ROWKIT_EXPORT size_t rowkit_collect_columnar_n_rows(CollectColumnarCtx *cc) {

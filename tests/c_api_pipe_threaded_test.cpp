@@ -24,9 +24,11 @@ namespace {
 // (SIGPIPE is blocked on its thread, so a write then fails with EPIPE).
 class FifoWriter {
 public:
-    FifoWriter(const rowkit_test::TempDir &dir, const std::string &name, std::string bytes, size_t piece)
+    FifoWriter(const rowkit_test::TempDir &dir, const std::string &name, std::string bytes,
+               size_t piece)
         : path_(dir.path() + "/" + name), bytes_(std::move(bytes)), piece_(piece) {
-        made_ = mkfifo(path_.c_str(), 0600) == 0 && pthread_create(&thread_, nullptr, run, this) == 0;
+        made_ =
+            mkfifo(path_.c_str(), 0600) == 0 && pthread_create(&thread_, nullptr, run, this) == 0;
         EXPECT_TRUE(made_);
     }
     ~FifoWriter() {
@@ -48,7 +50,8 @@ private:
         int fd = open(w->path_.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0) return nullptr;
         for (size_t at = 0; at < w->bytes_.size();) {
-            ssize_t n = write(fd, w->bytes_.data() + at, std::min(w->piece_, w->bytes_.size() - at));
+            ssize_t n =
+                write(fd, w->bytes_.data() + at, std::min(w->piece_, w->bytes_.size() - at));
             if (n <= 0) break;
             at += static_cast<size_t>(n);
         }
@@ -69,7 +72,8 @@ TEST(CApiPipe, FifoIsReadToItsEndAndNothingIsAnEmptyFile) {
     // More than one 256 KiB chunk, written in odd pieces.
     std::string csv = "id,name\n";
     const int rows = 30000;
-    for (int i = 0; i < rows; ++i) csv += std::to_string(i) + ",name" + std::to_string(i) + "\n";
+    for (int i = 0; i < rows; ++i)
+        csv += std::to_string(i) + ",name" + std::to_string(i) + "\n";
     ASSERT_GT(csv.size(), 262144u);
     {
         FifoWriter w(dir, "rows.csv", csv, 4099);

@@ -1,8 +1,8 @@
 /* The public header compiles as strict C99 and the library links from C. */
-#include "rowkit.h"
-
 #include <stdio.h>
 #include <string.h>
+
+#include "rowkit.h"
 
 int main(void) {
     COptions options = ROWKIT_OPTIONS_INIT;
@@ -11,7 +11,8 @@ int main(void) {
     memset(&predicate, 0, sizeof predicate);
     predicate.op = ROWKIT_OP_IN_LIST;
     options.where = &predicate;
-    if (options.limit != -1 || options.max_column != -1 || options.columns || options.negate) return 1;
+    if (options.limit != -1 || options.max_column != -1 || options.columns || options.negate)
+        return 1;
     snprintf(version, sizeof version, "%d.%d.%d", ROWKIT_VERSION_MAJOR, ROWKIT_VERSION_MINOR,
              ROWKIT_VERSION_PATCH);
     if (strcmp(rowkit_version(), version) != 0) return 1;
