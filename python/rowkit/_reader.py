@@ -314,6 +314,9 @@ class Reader:
         self._ctx: Optional[int] = None
         self._path = path
         raw_path = encode_path(path)
+        if isinstance(columns, (str, bytes)):
+            raise TypeError("columns is a list of names or indices, not one string")
+        columns = list(columns) if columns is not None else None
         where_list = _predicates(where)
         header = read_header(path) if _names_used(columns, where_list, max_column) else None
         self._options = _Options(header, columns, where_list, negate, limit, max_column)
