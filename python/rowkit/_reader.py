@@ -334,6 +334,7 @@ class Reader:
             self.columns = self.header
         self._fields = FIELDS()
         self._n = c_size_t(0)
+        self._out = (byref(self._fields), byref(self._n))
 
     # -- lifetime -----------------------------------------------------------
 
@@ -389,7 +390,7 @@ class Reader:
         return self
 
     def __next__(self) -> Row:
-        rc = lib.rowkit_next(self._handle(), byref(self._fields), byref(self._n))
+        rc = lib.rowkit_next(self._handle(), *self._out)
         if rc == 1:
             n = self._n.value
             return tuple(map(_decode_field, self._fields[:n])) if n else ()

@@ -127,3 +127,32 @@ def test_collect_columns_without_numpy(mixed, monkeypatch):
     expected = rowkit.open(mixed).collect_columns()
     monkeypatch.setattr(_columns, "np", None)
     assert rowkit.open(mixed).collect_columns() == expected
+
+
+def test_parallel_scan_glue(mixed, monkeypatch):
+    # A stand-in with the parallel scan's signature (path, delimiter, where,
+    # n_where, negate, threads) that collects on this thread: read_pandas
+    # must pick the projection out of its full-width result.
+    from ctypes import byref
+    from rowkit import _native
+
+    calls = []
+
+    def scan(path, delimiter, where, n_where, negate, threads):
+        calls.append((delimiter, n_where, negate, threads))
+        options = _native.COptions(where=where, n_where=n_where, limit=-1, max_column=-1,
+                                   negate=negate)
+        ctx = _native.lib.rowkit_open(path, byref(options))
+        try:
+            return _native.lib.rowkit_collect_columnar(ctx)
+        finally:
+            _native.lib.rowkit_close(ctx)
+
+    args = dict(columns=["date", "amount"], where=("flag", "==", "true"), dtypes={"amount": int})
+    expected = rowkit.read_pandas(mixed, threads=1, **args)
+    monkeypatch.setitem(_native.optional, "rowkit_parallel_collect_columnar", scan)
+    pd.testing.assert_frame_equal(rowkit.read_pandas(mixed, threads=3, **args), expected)
+    pd.testing.assert_frame_equal(rowkit.read_pandas(mixed, negate=True),
+                                  rowkit.read_pandas(mixed, negate=True, threads=1))
+    assert calls == [(ord(","), 1, 0, 3), (ord(","), 0, 1, 0)]
+    assert len(rowkit.read_pandas(mixed, limit=5)) == 5 and len(calls) == 2  # no limit there
