@@ -330,7 +330,8 @@ typedef struct CollectCtx CollectCtx;
  * header's width (cut to max_column + 1 when max_column is set). Every row is
  * brought to it: a missing field is an empty string, fields past it are
  * dropped. (Earlier builds took the first row's field count instead, so a
- * short first row made every later row lose its other columns.)
+ * short first row made every later row lose its other columns.) A result
+ * without rows has n_cols 0.
  *
  * Returns a handle owned by the caller and freed by rowkit_collect_close; it
  * owns a copy of every byte and stays valid after rowkit_close(ctx). Returns
@@ -350,8 +351,8 @@ const uint8_t *rowkit_collect_data(CollectCtx *cc, size_t *out_len);
 /* Rows collected; 0 when cc is NULL. */
 size_t rowkit_collect_n_rows(CollectCtx *cc);
 
-/* Fields per row (the handle's width described at rowkit_collect, also when
- * no row was collected); 0 when cc is NULL. */
+/* Fields per row (the handle's width described at rowkit_collect); 0 when no
+ * row was collected or cc is NULL. */
 size_t rowkit_collect_n_cols(CollectCtx *cc);
 
 /* Frees the handle and its buffer. NULL is ignored. */
@@ -369,9 +370,9 @@ typedef struct CollectColumnarCtx CollectColumnarCtx;
  * no separators, and its n_rows + 1 offsets delimit them: row r's value is
  * data[offsets[r]] up to data[offsets[r + 1]], offsets[0] is 0 and the last
  * offset is the data length. The number of columns is the handle's width as
- * for rowkit_collect (the projection's length, else the header's width), also
- * when no row was collected, and every row is brought to it: a missing field
- * is an empty value, fields past it are dropped.
+ * for rowkit_collect (the projection's length, else the header's width), and
+ * every row is brought to it: a missing field is an empty value, fields past
+ * it are dropped. A result without rows has no columns.
  *
  * Returns a handle owned by the caller and freed by
  * rowkit_collect_columnar_close; it owns a copy of every byte and stays valid

@@ -10,6 +10,10 @@ using namespace rowkit;
 
 namespace {
 
+// A result without rows has no columns, whatever the query's width.
+void dropColumns(CollectCtx &cc) { cc.n_cols = 0; }
+void dropColumns(CollectColumnarCtx &cc) { cc.deinitAndFree(); }
+
 // Drains the scanner's remaining rows into a new handle: `prepare` sets the
 // handle up for the query's width before any row is read, then `append`
 // takes each row; both set the message and return false on failure. Null
@@ -36,7 +40,10 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
             setError("collect failed: ", r.error());
             break;
         }
-        if (!r->has_value()) return handle;
+        if (!r->has_value()) {
+            if (handle->n_rows == 0) dropColumns(*handle);
+            return handle;
+        }
         if (!append(*handle, **r)) break;
     }
     freeHandle(handle);
