@@ -409,6 +409,60 @@ const uint32_t *rowkit_collect_columnar_offsets(CollectColumnarCtx *cc, size_t c
 void rowkit_collect_columnar_close(CollectColumnarCtx *cc);
 
 /* ==========================================================================
+ * Batches
+ * ========================================================================== */
+
+/* Many rows as one JSON text, for hosts (Python, JavaScript) that would
+ * rather take thousands of rows per call than one. */
+typedef struct Batch Batch;
+
+/* The streaming validator handle (see "Streaming validator" below). */
+typedef struct ValidatorCtx ValidatorCtx;
+
+/* Takes the next rows of `ctx` (predicates, negation, projection and limit
+ * apply; the rows taken count against the limit and are gone from the
+ * handle) as one JSON text without whitespace: an array of rows, each an
+ * array of its field values, e.g. [["1","x"],["2","y"]]. A value is a JSON
+ * string ('"' and '\' escaped with a backslash; \b \f \n \r \t; other
+ * bytes below 0x20 as \u00XX; everything else as it is), or, when its bytes
+ * are not valid UTF-8, an array of its byte values: [104,255].
+ *
+ * A batch holds at least one row and at most `max_rows` (1 to 65536); it is
+ * closed after the first row that brings the text (counted from its opening
+ * bracket, without the closing one) to `target_bytes` or more, so a single
+ * row larger than the target still makes a batch of one row.
+ *
+ * Returns 1 and stores a new batch in *out (owned by the caller, freed by
+ * rowkit_batch_free, independent of `ctx`); 0 when no row is left (*out is
+ * NULL; later calls return 0 again); -1 with *out NULL and one of
+ * "scanner is null", "batch output is null",
+ * "batch failed: InvalidBatchSize" (max_rows 0 or above 65536, or
+ * target_bytes 0; no row is read), "batch failed: " followed by a reader
+ * error name (UnterminatedQuote, InvalidJson, ...: the rows of the batch
+ * read so far are gone, the handle goes on after them), "batch failed:
+ * WriteFailed" (the text cannot grow) or "out of memory allocating batch". */
+int rowkit_next_batch(Ctx *ctx, size_t max_rows, size_t target_bytes, Batch **out);
+
+/* The same over the validated rows of `vctx`: each row is an object with
+ * its row number, its values and, only when it has errors, the error array
+ * of rowkit_validator_next:
+ *   [{"number":1,"values":["1","x"]},
+ *    {"number":2,"values":["-4","y"],"errors":[{"row":2,...}]}]
+ * Messages as rowkit_next_batch, with "validator is null" for a NULL
+ * handle and "batch failed: " followed by the validator's error name. */
+int rowkit_validator_next_batch(ValidatorCtx *vctx, size_t max_rows, size_t target_bytes,
+                                Batch **out);
+
+/* The batch's JSON text, owned by the batch and valid until
+ * rowkit_batch_free. Its length in bytes goes to *out_len when out_len is
+ * not NULL; a NUL follows the text (not counted). NULL, with 0 in *out_len,
+ * when batch is NULL. */
+const char *rowkit_batch_json(Batch *batch, size_t *out_len);
+
+/* Frees the batch and its text. NULL is ignored. */
+void rowkit_batch_free(Batch *batch);
+
+/* ==========================================================================
  * Validation report
  * ========================================================================== */
 
@@ -452,6 +506,65 @@ const char *rowkit_validate_json(ValidationReport *vr);
 
 /* Frees the handle and its text. NULL is ignored. */
 void rowkit_validate_free(ValidationReport *vr);
+
+/* ==========================================================================
+ * Streaming validator
+ * ========================================================================== */
+
+/* Opens the file at `path` (read as by rowkit_open with no options) for
+ * validation against `schema_json` (the schema of rowkit_validate), to
+ * pull validated rows one at a time with rowkit_validator_next or in
+ * batches with rowkit_validator_next_batch.
+ *
+ * Returns a handle owned by the caller and freed by rowkit_validator_close,
+ * or NULL with "path is null", "schema_json is null", "out of memory",
+ * "cannot open validator: " followed by an error name (FileNotFound,
+ * EmptyFile, InvalidJson, BadSchema, UnknownColumn, ...) or "out of memory
+ * copying header". */
+ValidatorCtx *rowkit_validator_open(const char *path, const char *schema_json);
+
+/* Reads and checks the next row (every error of the row is kept). Returns
+ * 1 and stores, for each non-NULL pointer: the row's fields as they were
+ * read (all of them, also those with errors and those beyond the header) in
+ * *out_fields, an array of *out_n NUL-terminated strings; its errors in
+ * *out_errors_json, the JSON array
+ *   [{"row":R,"column":C,"column_name":"...","rule":"kind","value":"..."}]
+ * (as in the report of rowkit_validate), or NULL when the row is valid;
+ * its number in *out_row_number (the first data row is 1). Returns 0 at
+ * the end (nothing written; later calls return 0 again), or -1 with
+ * nothing written and "validator is null", "validate failed: " followed by
+ * an error name (UnterminatedQuote, InvalidJson, OutOfMemory, ...),
+ * "out of memory growing field buffers", "out of memory copying row" or
+ * "out of memory rendering row errors".
+ *
+ * A "validate failed: " error ends the validation: later calls and batches
+ * fail with the same message, since a row the reader could not read has no
+ * number and the rows after it could not be numbered by their place. After
+ * the other failures the row is counted but lost, and the next call goes
+ * on with the following row.
+ *
+ * The array, its strings and the errors text are owned by the handle and
+ * valid until the next rowkit_validator_next, rowkit_validator_next_batch
+ * or rowkit_validator_close on it. */
+int rowkit_validator_next(ValidatorCtx *vctx, const char *const **out_fields, size_t *out_n,
+                          const char **out_errors_json, uint64_t *out_row_number);
+
+/* The header name at `index`, owned by the handle and valid until
+ * rowkit_validator_close; NULL when vctx is NULL or index is out of range. */
+const char *rowkit_validator_column_name(ValidatorCtx *vctx, size_t index);
+
+/* Number of header names; 0 when vctx is NULL. */
+size_t rowkit_validator_n_columns(ValidatorCtx *vctx);
+
+/* Rows read so far, rows without errors and rows with errors (0 when vctx
+ * is NULL). After the last row, total = valid + invalid. */
+uint64_t rowkit_validator_rows_total(ValidatorCtx *vctx);
+uint64_t rowkit_validator_rows_valid(ValidatorCtx *vctx);
+uint64_t rowkit_validator_rows_invalid(ValidatorCtx *vctx);
+
+/* Closes the file and frees the handle and everything it handed out. NULL
+ * is ignored. */
+void rowkit_validator_close(ValidatorCtx *vctx);
 
 #ifdef __cplusplus
 }

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <new>
+#include <span>
 #include <utility>
 
 #include "alloc.hpp"
 #include "field_buffers.hpp"
 #include "query.hpp"
+#include "validate.hpp"
 
 #define ROWKIT_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -26,6 +28,19 @@ void freeHandle(T *handle) {
     if (!handle) return;
     handle->~T();
     freeBytes(handle);
+}
+
+enum class HeaderCopy { ok, array_failed, name_failed };
+
+// Copies the header names, each NUL-terminated, into the empty `copies`.
+inline HeaderCopy copyHeader(std::span<const OwnedStr> header, Vec<OwnedStr> &copies) {
+    if (!copies.reserve(header.size())) return HeaderCopy::array_failed;
+    for (const OwnedStr &name : header) {
+        OwnedStr copy;
+        if (!OwnedStr::copy(name.view(), &copy)) return HeaderCopy::name_failed;
+        (void)copies.push(std::move(copy));  // capacity reserved above
+    }
+    return HeaderCopy::ok;
 }
 
 // IN-list values copied from the caller: views over blocks this list owns.
@@ -49,4 +64,14 @@ struct Ctx {
     rowkit::Vec<rowkit::InValues> in_values;
     rowkit::FieldBuffers fields;
     rowkit::Vec<rowkit::OwnedStr> header_cstrs;
+    size_t batch_size_hint = 0;  // length of the last batch taken from it
+};
+
+// The streaming validator handle.
+struct ValidatorCtx {
+    rowkit::Validator validator;
+    rowkit::FieldBuffers fields;
+    rowkit::ByteBuf errors_json;  // the current row's errors, NUL-terminated
+    rowkit::Vec<rowkit::OwnedStr> header_cstrs;
+    size_t batch_size_hint = 0;
 };

@@ -123,20 +123,10 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
         return nullptr;
     }
     ctx->query = std::move(*q);
-    std::span<const OwnedStr> header = ctx->query.header();
-    if (!ctx->header_cstrs.reserve(header.size())) {
+    if (copyHeader(ctx->query.header(), ctx->header_cstrs) != HeaderCopy::ok) {
         setError("out of memory allocating header");
         freeHandle(ctx);
         return nullptr;
-    }
-    for (const OwnedStr &name : header) {
-        OwnedStr copy;
-        if (!OwnedStr::copy(name.view(), &copy)) {
-            setError("out of memory allocating header");
-            freeHandle(ctx);
-            return nullptr;
-        }
-        (void)ctx->header_cstrs.push(std::move(copy));
     }
     return ctx;
 }

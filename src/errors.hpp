@@ -28,6 +28,7 @@ namespace rowkit {
     X(ColumnTooLarge)            \
     X(ValidatorAlreadyStarted)   \
     X(WriteFailed)               \
+    X(InvalidUtf8)               \
     X(UnexpectedEnd)             \
     X(UnexpectedToken)           \
     X(ExpectedQuote)             \
@@ -42,6 +43,7 @@ namespace rowkit {
     X(IsDir)                     \
     X(NotRegularFile)            \
     X(PathAlreadyExists)         \
+    X(BadPathName)               \
     X(NotDir)                    \
     X(NameTooLong)               \
     X(SymLinkLoop)               \

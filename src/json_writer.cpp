@@ -83,6 +83,15 @@ Status writeJsonUnsigned(ByteBuf &out, uint64_t value) {
     return put(out, std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
 }
 
+Status writeJsonTextArray(ByteBuf &out, std::span<const std::string_view> texts) {
+    ROWKIT_TRY(put(out, "["));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (i) ROWKIT_TRY(put(out, ","));
+        ROWKIT_TRY(writeJsonText(out, texts[i]));
+    }
+    return put(out, "]");
+}
+
 Status writeJsonRaw(ByteBuf &out, std::string_view raw) {
     return put(out, raw);
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "alloc.hpp"
@@ -25,6 +26,8 @@ Status writeJsonText(ByteBuf &out, std::string_view text);
 // Always a JSON string; the caller knows `text` is valid UTF-8.
 Status writeJsonString(ByteBuf &out, std::string_view text);
 Status writeJsonUnsigned(ByteBuf &out, uint64_t value);
+// [text,text,...] with each text by the rule above; [] when empty.
+Status writeJsonTextArray(ByteBuf &out, std::span<const std::string_view> texts);
 
 // Appends `raw` as it is: punctuation, keys and literals of a JSON text.
 Status writeJsonRaw(ByteBuf &out, std::string_view raw);

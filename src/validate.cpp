@@ -231,14 +231,23 @@ Status Validator::check(Row row, ErrorSink &sink) const {
 }
 
 Result<std::optional<ValidatedRow>> Validator::nextWithSink(size_t limit, uint64_t *counts) {
+    if (failed_) [[unlikely]]
+        return *failed_;
     RowResult r = query_.next();
-    if (!r.ok()) return r.error();
+    if (!r.ok()) [[unlikely]] {
+        failed_ = r.error();
+        return r.error();
+    }
     if (!r->has_value()) return std::optional<ValidatedRow>();
     const Row row = **r;
     ++row_number_;
     errors_.clear();
     ErrorSink sink{errors_, row_number_, counts, limit, false};
-    ROWKIT_TRY(check(row, sink));
+    const Status checked = check(row, sink);
+    if (!checked.ok()) [[unlikely]] {
+        failed_ = checked.error();
+        return checked.error();
+    }
     if (sink.failed)
         ++rows_invalid_;
     else

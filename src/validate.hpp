@@ -122,6 +122,10 @@ public:
     // Nothing at the end of the input. Reader errors are returned as they
     // are and count no row; OutOfMemory from keeping an error is returned
     // after the row was numbered.
+    //
+    // A failed step ends the validation: every later step returns the same
+    // error. (A row the reader could not read has no number, so the rows
+    // after it could not be numbered by their place in the input.)
     Result<std::optional<ValidatedRow>> nextWithSink(size_t limit, uint64_t *counts);
     // Every error of the row kept, no tally.
     Result<std::optional<ValidatedRow>> next() { return nextWithSink(SIZE_MAX, nullptr); }
@@ -146,6 +150,7 @@ private:
     uint64_t row_number_ = 0;
     uint64_t rows_valid_ = 0;
     uint64_t rows_invalid_ = 0;
+    std::optional<Error> failed_;  // the error that ended the validation
 };
 
 // ---- report ----------------------------------------------------------------
