@@ -54,6 +54,41 @@ void failFrom(uint64_t nth); // the nth allocation from now and every later one 
 uint64_t count();            // allocations attempted since the last reset
 }  // namespace alloc_hook
 
+// Copies n bytes between blocks that do not overlap. Copies of up to 32
+// bytes, the common case for fields, are overlapping moves that read only
+// [src, src + n), sparing a library call.
+inline void copyBytes(char *dst, const char *src, size_t n) {
+    if (n <= 16) {
+        if (n >= 8) {
+            uint64_t a, b;
+            std::memcpy(&a, src, 8);
+            std::memcpy(&b, src + n - 8, 8);
+            std::memcpy(dst, &a, 8);
+            std::memcpy(dst + n - 8, &b, 8);
+        } else if (n >= 4) {
+            uint32_t a, b;
+            std::memcpy(&a, src, 4);
+            std::memcpy(&b, src + n - 4, 4);
+            std::memcpy(dst, &a, 4);
+            std::memcpy(dst + n - 4, &b, 4);
+        } else if (n > 0) {
+            // 1, 2 or 3 bytes: the first, the middle and the last.
+            const char first = src[0], middle = src[n / 2], last = src[n - 1];
+            dst[0] = first;
+            dst[n / 2] = middle;
+            dst[n - 1] = last;
+        }
+    } else if (n <= 32) {
+        char a[16], b[16];
+        std::memcpy(a, src, 16);
+        std::memcpy(b, src + n - 16, 16);
+        std::memcpy(dst, a, 16);
+        std::memcpy(dst + n - 16, b, 16);
+    } else {
+        std::memcpy(dst, src, n);
+    }
+}
+
 // ---- owned byte block -----------------------------------------------------
 
 // Growth policy for the growable containers: at least `need`, at least double
@@ -160,6 +195,10 @@ public:
         len_ += n;
         return true;
     }
+
+    // Counts n more elements as used: the caller has constructed them in the
+    // capacity past end() (n <= capacity() - size()).
+    void commit(size_t n) { len_ += n; }
 
     // Gives up ownership of the block (len and capacity reset to 0).
     T *release() {

@@ -1,5 +1,8 @@
 #include "batch.hpp"
 
+#include <charconv>
+#include <cstring>
+
 #include "json_writer.hpp"
 
 namespace rowkit::batch {
@@ -26,9 +29,14 @@ struct ValidatedRows {
 
     Result<std::optional<ValidatedRow>> next() { return validator.next(); }
     static Status write(ByteBuf &out, const ValidatedRow &row) {
-        ROWKIT_TRY(writeJsonRaw(out, "{\"number\":"));
-        ROWKIT_TRY(writeJsonUnsigned(out, row.number));
-        ROWKIT_TRY(writeJsonRaw(out, ",\"values\":"));
+        // The opening of the object in one piece.
+        constexpr std::string_view kNumber = "{\"number\":", kValues = ",\"values\":";
+        char head[kNumber.size() + 20 + kValues.size()];
+        std::memcpy(head, kNumber.data(), kNumber.size());
+        char *end = std::to_chars(head + kNumber.size(), head + sizeof head, row.number).ptr;
+        std::memcpy(end, kValues.data(), kValues.size());
+        end += kValues.size();
+        ROWKIT_TRY(writeJsonRaw(out, std::string_view(head, static_cast<size_t>(end - head))));
         ROWKIT_TRY(writeJsonTextArray(out, row.row));
         if (!row.errors.empty()) {
             ROWKIT_TRY(writeJsonRaw(out, ",\"errors\":"));
