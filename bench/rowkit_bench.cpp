@@ -332,8 +332,8 @@ Tally batches1000(const std::string& path) {
     }
     if (rc < 0) failRowkit("rowkit_next_batch", path);
     if (last != nullptr) {
-        for (const char* p = rowkit_batch_json(last, nullptr); (p = std::strstr(p, "],[")) != nullptr; p += 3)
-            ++tally.rows;
+        const char* p = rowkit_batch_json(last, nullptr);
+        for (; (p = std::strstr(p, "],[")) != nullptr; p += 3) ++tally.rows;
         ++tally.rows;
     }
     rowkit_batch_free(last);

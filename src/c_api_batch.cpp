@@ -17,7 +17,8 @@ namespace {
 // The exported batch calls after their handle check: reads one batch from
 // `source` into a new handle stored in *out.
 template <class Source>
-int readBatch(Source &source, size_t *size_hint, size_t max_rows, size_t target_bytes, Batch **out) {
+int readBatch(Source &source, size_t *size_hint, size_t max_rows, size_t target_bytes,
+              Batch **out) {
     if (!out) {
         setError("batch output is null");
         return -1;
@@ -35,8 +36,7 @@ int readBatch(Source &source, size_t *size_hint, size_t max_rows, size_t target_
         setError("out of memory allocating batch");
         return -1;
     }
-    Result<std::optional<ByteBuf>> text =
-        batch::readJson(source, options, size_hint);
+    Result<std::optional<ByteBuf>> text = batch::readJson(source, options, size_hint);
     if (!text.ok() || !text->has_value()) {
         freeHandle(batch);
         if (!text.ok()) setError("batch failed: ", text.error());
@@ -84,4 +84,6 @@ ROWKIT_EXPORT const char *rowkit_batch_json(Batch *batch, size_t *out_len) {
     return batch->json.data();
 }
 
-ROWKIT_EXPORT void rowkit_batch_free(Batch *batch) { freeHandle(batch); }
+ROWKIT_EXPORT void rowkit_batch_free(Batch *batch) {
+    freeHandle(batch);
+}

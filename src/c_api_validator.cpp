@@ -34,7 +34,8 @@ ROWKIT_EXPORT ValidatorCtx *rowkit_validator_open(const char *path, const char *
     vctx->validator = std::move(*v);
     const HeaderCopy copied = copyHeader(vctx->validator.header(), vctx->header_cstrs);
     if (copied != HeaderCopy::ok) {
-        setError(copied == HeaderCopy::array_failed ? "out of memory" : "out of memory copying header");
+        setError(copied == HeaderCopy::array_failed ? "out of memory"
+                                                    : "out of memory copying header");
         freeHandle(vctx);
         return nullptr;
     }
@@ -57,7 +58,8 @@ ROWKIT_EXPORT int rowkit_validator_next(ValidatorCtx *vctx, const char *const **
     if (!r->has_value()) return 0;
     const ValidatedRow &row = **r;
     switch (vctx->fields.copyRow(row.row)) {
-        case FieldBuffers::CopyResult::ok: break;
+        case FieldBuffers::CopyResult::ok:
+            break;
         case FieldBuffers::CopyResult::grow_failed:
             setError("out of memory growing field buffers");
             return -1;
@@ -70,7 +72,8 @@ ROWKIT_EXPORT int rowkit_validator_next(ValidatorCtx *vctx, const char *const **
     const bool render = out_errors_json && !row.errors.empty();
     if (render) {
         vctx->errors_json.clear();
-        if (!writeRowErrorsJson(vctx->errors_json, row.errors).ok() || !vctx->errors_json.push('\0')) {
+        if (!writeRowErrorsJson(vctx->errors_json, row.errors).ok() ||
+            !vctx->errors_json.push('\0')) {
             setError("out of memory rendering row errors");
             return -1;
         }
@@ -103,4 +106,6 @@ ROWKIT_EXPORT uint64_t rowkit_validator_rows_invalid(ValidatorCtx *vctx) {
     return vctx ? vctx->validator.rowsInvalid() : 0;
 }
 
-ROWKIT_EXPORT void rowkit_validator_close(ValidatorCtx *vctx) { freeHandle(vctx); }
+ROWKIT_EXPORT void rowkit_validator_close(ValidatorCtx *vctx) {
+    freeHandle(vctx);
+}

@@ -114,7 +114,8 @@ inline void store8(char *p, uint64_t w) { std::memcpy(p, &w, 8); }
             d[0] = static_cast<char>(first);
             d[n / 2] = static_cast<char>(middle);
             d[n - 1] = static_cast<char>(last);
-            w = (w << 24) | first | static_cast<uint64_t>(middle) << 8 | static_cast<uint64_t>(last) << 16;
+            w = (w << 24) | first | static_cast<uint64_t>(middle) << 8 |
+                static_cast<uint64_t>(last) << 16;
         }
         attention = attentionBytes(w);
     }

@@ -49,18 +49,20 @@ std::vector<std::string> batchesOf(const std::string &path, size_t max_rows, siz
     return out;
 }
 
-std::vector<std::string> validatedBatchesOf(const std::string &path, const char *schema, size_t max_rows,
-                                            size_t target) {
+std::vector<std::string> validatedBatchesOf(const std::string &path, const char *schema,
+                                            size_t max_rows, size_t target) {
     ValidatorCtx *v = rowkit_validator_open(path.c_str(), schema);
     if (!v) return {"<null: " + lastError() + ">"};
-    auto out = drain([&](Batch **b) { return rowkit_validator_next_batch(v, max_rows, target, b); });
+    auto out =
+        drain([&](Batch **b) { return rowkit_validator_next_batch(v, max_rows, target, b); });
     rowkit_validator_close(v);
     return out;
 }
 
 std::string tenRows() {
     std::string csv = "n,s\n";
-    for (int i = 1; i <= 10; ++i) csv += std::to_string(i) + ",x\n";
+    for (int i = 1; i <= 10; ++i)
+        csv += std::to_string(i) + ",x\n";
     return csv;
 }
 
@@ -71,24 +73,28 @@ std::string tenRows() {
 TEST(CApiBatch, LimitsFramingAndTheByteTarget) {
     TempDir dir;
     const std::string path = dir.write("t.csv", tenRows());
-    const std::string all = R"([["1","x"],["2","x"],["3","x"],["4","x"],["5","x"],["6","x"],["7","x"],["8","x"],["9","x"],["10","x"]])";
+    const std::string all =
+        R"([["1","x"],["2","x"],["3","x"],["4","x"],["5","x"],["6","x"],["7","x"],["8","x"],["9","x"],["10","x"]])";
     Ctx *ctx = rowkit_open(path.c_str(), nullptr);
     for (auto [rows, target] : {std::pair<size_t, size_t>{0, 100}, {65537, 100}, {1, 0}})
         EXPECT_EQ(drain([&](Batch **b) { return rowkit_next_batch(ctx, rows, target, b); }),
                   std::vector<std::string>{"-1 batch failed: InvalidBatchSize"});
     EXPECT_EQ(drain([&](Batch **b) { return rowkit_next_batch(ctx, 65536, SIZE_MAX, b); }),
               (std::vector<std::string>{all, "end"}));
-    EXPECT_EQ(drain([&](Batch **b) { return rowkit_next_batch(ctx, 1, 1, b); }), std::vector<std::string>{"end"});
+    EXPECT_EQ(drain([&](Batch **b) { return rowkit_next_batch(ctx, 1, 1, b); }),
+              std::vector<std::string>{"end"});
     rowkit_close(ctx);
     EXPECT_EQ(batchesOf(path, 4, SIZE_MAX),
               (std::vector<std::string>{R"([["1","x"],["2","x"],["3","x"],["4","x"]])",
-                                        R"([["5","x"],["6","x"],["7","x"],["8","x"]])", R"([["9","x"],["10","x"]])", "end"}));
+                                        R"([["5","x"],["6","x"],["7","x"],["8","x"]])",
+                                        R"([["9","x"],["10","x"]])", "end"}));
     // '[' and the first row make 10 bytes: a target of 10 closes after one
     // row, 11 after two; a row longer than the target is a batch of its own.
     EXPECT_EQ(batchesOf(path, 100, 10).size(), 11u);
     EXPECT_EQ(batchesOf(path, 100, 11),
-              (std::vector<std::string>{R"([["1","x"],["2","x"]])", R"([["3","x"],["4","x"]])", R"([["5","x"],["6","x"]])",
-                                        R"([["7","x"],["8","x"]])", R"([["9","x"],["10","x"]])", "end"}));
+              (std::vector<std::string>{R"([["1","x"],["2","x"]])", R"([["3","x"],["4","x"]])",
+                                        R"([["5","x"],["6","x"]])", R"([["7","x"],["8","x"]])",
+                                        R"([["9","x"],["10","x"]])", "end"}));
     EXPECT_EQ(batchesOf(path, 3, 1).front(), R"([["1","x"]])");
     EXPECT_EQ(batchesOf(dir.write("h.csv", "a,b\n"), 10, 10), std::vector<std::string>{"end"});
 }
@@ -97,19 +103,28 @@ TEST(CApiBatch, LimitsFramingAndTheByteTarget) {
 // a byte array; records without columns are empty arrays.
 TEST(CApiBatch, EscapingAndByteArrays) {
     TempDir dir;
-    const std::string path = dir.write("v.ndjson", "{\"v\": \"a\\\"b\\\\c\", \"w\": \"\\n\\r\\t\\b\\f\\u0001\\u001f\"}\n"
-                                                  "{\"v\": \"\", \"w\": \"\xc3\xa9/\x7f\"}\n"
-                                                  "{\"v\": \"h\xff\", \"w\": null}\n");
+    const std::string path =
+        dir.write("v.ndjson",
+                  "{\"v\": \"a\\\"b\\\\c\", \"w\": \"\\n\\r\\t\\b\\f\\u0001\\u001f\"}\n"
+                  "{\"v\": \"\", \"w\": \"\xc3\xa9/\x7f\"}\n"
+                  "{\"v\": \"h\xff\", \"w\": null}\n");
     EXPECT_EQ(batchesOf(path, 10, 1000),
-              (std::vector<std::string>{R"([["a\"b\\c","\n\r\t\b\f\u0001\u001f"],["","é/)" "\x7f" R"("],[[104,255],""]])", "end"}));
-    EXPECT_EQ(validatedBatchesOf(path, R"({"v":{"max_len":1}})", 10, 1000),
-              (std::vector<std::string>{
-                  R"([{"number":1,"values":["a\"b\\c","\n\r\t\b\f\u0001\u001f"],"errors":[{"row":1,"column":0,)"
-                  R"("column_name":"v","rule":"too_long","value":"a\"b\\c"}]},{"number":2,"values":["","é/)" "\x7f" R"("]},)"
-                  R"({"number":3,"values":[[104,255],""],"errors":[{"row":3,"column":0,"column_name":"v","rule":"too_long",)"
-                  R"("value":[104,255]}]}])",
-                  "end"}));
-    EXPECT_EQ(batchesOf(dir.write("e.ndjson", "{}\n{\"a\": 1}\n"), 10, 1000), (std::vector<std::string>{"[[],[]]", "end"}));
+              (std::vector<std::string>{R"([["a\"b\\c","\n\r\t\b\f\u0001\u001f"],["","é/)"
+                                        "\x7f"
+                                        R"("],[[104,255],""]])",
+                                        "end"}));
+    EXPECT_EQ(
+        validatedBatchesOf(path, R"({"v":{"max_len":1}})", 10, 1000),
+        (std::vector<std::string>{
+            R"([{"number":1,"values":["a\"b\\c","\n\r\t\b\f\u0001\u001f"],"errors":[{"row":1,"column":0,)"
+            R"("column_name":"v","rule":"too_long","value":"a\"b\\c"}]},{"number":2,"values":["","é/)"
+            "\x7f"
+            R"("]},)"
+            R"({"number":3,"values":[[104,255],""],"errors":[{"row":3,"column":0,"column_name":"v","rule":"too_long",)"
+            R"("value":[104,255]}]}])",
+            "end"}));
+    EXPECT_EQ(batchesOf(dir.write("e.ndjson", "{}\n{\"a\": 1}\n"), 10, 1000),
+              (std::vector<std::string>{"[[],[]]", "end"}));
 }
 
 // CSV, JSON records and JSON arrays give the same batches under the same
@@ -122,7 +137,8 @@ TEST(CApiBatch, SourcesOptionsAndValidatedRows) {
         const std::string id = std::to_string(i), name = "n" + id, age = std::to_string(i * 10);
         csv += id + "," + name + "," + age + "\n";
         ndjson += R"({"id": )" + id + R"(, "name": ")" + name + R"(", "age": )" + age + "}\n";
-        array += std::string(i > 1 ? "," : "") + R"({"id": )" + id + R"(, "name": ")" + name + R"(", "age": )" + age + "}\n";
+        array += std::string(i > 1 ? "," : "") + R"({"id": )" + id + R"(, "name": ")" + name +
+                 R"(", "age": )" + age + "}\n";
     }
     size_t columns[] = {2, 0};
     CPredicate over = {2, ROWKIT_OP_GT, "20", nullptr, 0};
@@ -132,17 +148,21 @@ TEST(CApiBatch, SourcesOptionsAndValidatedRows) {
     o.where = &over;
     o.n_where = 1;
     o.limit = 5;
-    const std::vector<std::string> want = {R"([["30","3"],["40","4"]])", R"([["50","5"],["60","6"]])", R"([["70","7"]])", "end"};
-    for (const std::string &path : {dir.write("p.csv", csv), dir.write("p.ndjson", ndjson), dir.write("p.json", array + "]")})
+    const std::vector<std::string> want = {R"([["30","3"],["40","4"]])",
+                                           R"([["50","5"],["60","6"]])", R"([["70","7"]])", "end"};
+    for (const std::string &path :
+         {dir.write("p.csv", csv), dir.write("p.ndjson", ndjson), dir.write("p.json", array + "]")})
         EXPECT_EQ(batchesOf(path, 2, 1000, &o), want) << path;
 
-    ValidatorCtx *v = rowkit_validator_open((dir.path() + "/p.csv").c_str(), R"({"age":{"max":25}})");
+    ValidatorCtx *v =
+        rowkit_validator_open((dir.path() + "/p.csv").c_str(), R"({"age":{"max":25}})");
     ASSERT_NE(v, nullptr);
     ASSERT_EQ(rowkit_validator_next(v, nullptr, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(drain([&](Batch **b) { return rowkit_validator_next_batch(v, 2, 1, b); }, 1).front(),
               R"([{"number":2,"values":["2","n2","20"]}])");
-    EXPECT_EQ(drain([&](Batch **b) { return rowkit_validator_next_batch(v, 1, 1000, b); }, 1).front(),
-              R"([{"number":3,"values":["3","n3","30"],"errors":[{"row":3,"column":2,"column_name":"age","rule":"above_max","value":"30"}]}])");
+    EXPECT_EQ(
+        drain([&](Batch **b) { return rowkit_validator_next_batch(v, 1, 1000, b); }, 1).front(),
+        R"([{"number":3,"values":["3","n3","30"],"errors":[{"row":3,"column":2,"column_name":"age","rule":"above_max","value":"30"}]}])");
     EXPECT_TRUE(rowkit_validator_rows_total(v) == 3 && rowkit_validator_rows_valid(v) == 2);
     rowkit_validator_close(v);
 }
@@ -150,16 +170,21 @@ TEST(CApiBatch, SourcesOptionsAndValidatedRows) {
 TEST(CApiBatch, MessagesAndReaderErrors) {
     TempDir dir;
     Batch *b = reinterpret_cast<Batch *>(&dir);
-    EXPECT_TRUE(rowkit_next_batch(nullptr, 1, 1, &b) == -1 && !b && lastError() == "scanner is null");
-    EXPECT_TRUE(rowkit_next_batch(nullptr, 1, 1, nullptr) == -1 && lastError() == "scanner is null");
+    EXPECT_TRUE(rowkit_next_batch(nullptr, 1, 1, &b) == -1 && !b &&
+                lastError() == "scanner is null");
+    EXPECT_TRUE(rowkit_next_batch(nullptr, 1, 1, nullptr) == -1 &&
+                lastError() == "scanner is null");
     b = reinterpret_cast<Batch *>(&dir);
-    EXPECT_TRUE(rowkit_validator_next_batch(nullptr, 1, 1, &b) == -1 && !b && lastError() == "validator is null");
+    EXPECT_TRUE(rowkit_validator_next_batch(nullptr, 1, 1, &b) == -1 && !b &&
+                lastError() == "validator is null");
     size_t len = 7;
-    EXPECT_TRUE(!rowkit_batch_json(nullptr, &len) && len == 0 && !rowkit_batch_json(nullptr, nullptr));
+    EXPECT_TRUE(!rowkit_batch_json(nullptr, &len) && len == 0 &&
+                !rowkit_batch_json(nullptr, nullptr));
     rowkit_batch_free(nullptr);
     const std::string path = dir.write("q.csv", "a\n1\n2\n\"x\n4\n");
     Ctx *ctx = rowkit_open(path.c_str(), nullptr);
-    EXPECT_TRUE(rowkit_next_batch(ctx, 1, 1, nullptr) == -1 && lastError() == "batch output is null");
+    EXPECT_TRUE(rowkit_next_batch(ctx, 1, 1, nullptr) == -1 &&
+                lastError() == "batch output is null");
     // The rows the failed batch read are gone; the scanner goes on after them.
     EXPECT_EQ(drain([&](Batch **out) { return rowkit_next_batch(ctx, 10, 1000, out); }),
               std::vector<std::string>{"-1 batch failed: UnterminatedQuote"});
@@ -167,9 +192,11 @@ TEST(CApiBatch, MessagesAndReaderErrors) {
               (std::vector<std::string>{R"([["4"]])", "end"}));
     rowkit_close(ctx);
     ValidatorCtx *v = rowkit_validator_open(path.c_str(), "{}");
-    EXPECT_TRUE(rowkit_validator_next_batch(v, 1, 1, nullptr) == -1 && lastError() == "batch output is null");
+    EXPECT_TRUE(rowkit_validator_next_batch(v, 1, 1, nullptr) == -1 &&
+                lastError() == "batch output is null");
     EXPECT_EQ(drain([&](Batch **out) { return rowkit_validator_next_batch(v, 1, 1, out); }),
-              (std::vector<std::string>{R"([{"number":1,"values":["1"]}])", R"([{"number":2,"values":["2"]}])",
+              (std::vector<std::string>{R"([{"number":1,"values":["1"]}])",
+                                        R"([{"number":2,"values":["2"]}])",
                                         "-1 batch failed: UnterminatedQuote"}));
     rowkit_validator_close(v);
 }
@@ -180,7 +207,9 @@ TEST(CApiBatch, MessagesAndReaderErrors) {
 TEST(CApiBatch, AllocationFailuresAndTheSteadyState) {
     TempDir dir;
     std::string csv = "id,name,age\n";
-    for (int i = 0; i < 400; ++i) csv += std::to_string(i) + ",n\xff" + std::to_string(i % 9) + "," + (i % 3 ? "4" : "x") + "\n";
+    for (int i = 0; i < 400; ++i)
+        csv +=
+            std::to_string(i) + ",n\xff" + std::to_string(i % 9) + "," + (i % 3 ? "4" : "x") + "\n";
     const std::string path = dir.write("p.csv", csv);
     const char *schema = R"({"age":{"type":"integer"}})";
     size_t columns[] = {1, 2};
@@ -191,7 +220,8 @@ TEST(CApiBatch, AllocationFailuresAndTheSteadyState) {
     o.where = &pred;
     o.n_where = 1;
     const std::vector<std::function<std::vector<std::string>()>> runs = {
-        [&] { return batchesOf(path, 64, 1 << 20, &o); }, [&] { return validatedBatchesOf(path, schema, 64, 1 << 20); }};
+        [&] { return batchesOf(path, 64, 1 << 20, &o); },
+        [&] { return validatedBatchesOf(path, schema, 64, 1 << 20); }};
     std::set<std::string> seen;
     for (const auto &run : runs) {
         const std::vector<std::string> expected = run();
@@ -209,8 +239,10 @@ TEST(CApiBatch, AllocationFailuresAndTheSteadyState) {
         }
     }
     EXPECT_EQ(seen, (std::set<std::string>{
-                        "<null: open failed: OutOfMemory>", "<null: out of memory allocating scanner context>",
-                        "<null: out of memory allocating header>", "<null: out of memory allocating predicates>",
+                        "<null: open failed: OutOfMemory>",
+                        "<null: out of memory allocating scanner context>",
+                        "<null: out of memory allocating header>",
+                        "<null: out of memory allocating predicates>",
                         "<null: cannot open validator: OutOfMemory>",
                         "<null: cannot open validator: BadSchema>", "<null: out of memory>",
                         "<null: out of memory copying header>", "-1 out of memory allocating batch",
@@ -220,7 +252,8 @@ TEST(CApiBatch, AllocationFailuresAndTheSteadyState) {
         Ctx *ctx = rowkit_open(path.c_str(), &o);
         ValidatorCtx *v = rowkit_validator_open(path.c_str(), schema);
         auto next = [&](Batch **b) {
-            return validated ? rowkit_validator_next_batch(v, 50, 1 << 20, b) : rowkit_next_batch(ctx, 50, 1 << 20, b);
+            return validated ? rowkit_validator_next_batch(v, 50, 1 << 20, b)
+                             : rowkit_next_batch(ctx, 50, 1 << 20, b);
         };
         Batch *b = nullptr;
         ASSERT_EQ(next(&b), 1);

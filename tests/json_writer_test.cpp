@@ -43,34 +43,45 @@ TEST(JsonWriter, WordPathsMatchTheByteRule) {
     auto reference = [](std::string_view s) {
         std::string out;
         if (!isValidUtf8(s)) {
-            for (unsigned char b : s) out += (out.empty() ? "[" : ",") + std::to_string(b);
+            for (unsigned char b : s)
+                out += (out.empty() ? "[" : ",") + std::to_string(b);
             return out.empty() ? std::string("[]") : out + "]";
         }
         static const char *kShort[] = {"b", "t", "n", nullptr, "f", "r"};
         out = "\"";
         for (unsigned char b : s) {
-            if (b == '"' || b == '\\') out += std::string("\\") + static_cast<char>(b);
-            else if (b >= 8 && b <= 13 && kShort[b - 8]) out += std::string("\\") + kShort[b - 8];
-            else if (b < 0x20) out += "\\u00" + std::string(1, "0123456789abcdef"[b >> 4]) + "0123456789abcdef"[b & 15];
-            else out += static_cast<char>(b);
+            if (b == '"' || b == '\\')
+                out += std::string("\\") + static_cast<char>(b);
+            else if (b >= 8 && b <= 13 && kShort[b - 8])
+                out += std::string("\\") + kShort[b - 8];
+            else if (b < 0x20)
+                out += "\\u00" + std::string(1, "0123456789abcdef"[b >> 4]) +
+                       "0123456789abcdef"[b & 15];
+            else
+                out += static_cast<char>(b);
         }
         return out + "\"";
     };
-    const std::string specials[] = {"\"", "\\", std::string(1, '\0'), "\x1f", "\n", " ", "\x7f", "\x80", "\xc3\xa9", "\xff", "!", "~"};
+    const std::string specials[] = {"\"",   "\\",   std::string(1, '\0'), "\x1f", "\n", " ",
+                                    "\x7f", "\x80", "\xc3\xa9",           "\xff", "!",  "~"};
     std::string buffer(64, 'x');
     for (size_t align = 0; align < 8; ++align) {
         for (size_t len = 0; len <= 40; ++len) {
             for (size_t pos = 0; pos < len; pos += (len > 20 ? 3 : 1)) {
                 for (const std::string &special : specials) {
                     std::string text(len, 'a' + static_cast<char>(len % 26));
-                    text.replace(pos, std::min(special.size(), len - pos), special.substr(0, len - pos));
-                    std::copy(text.begin(), text.end(), buffer.begin() + static_cast<std::ptrdiff_t>(align));
+                    text.replace(pos, std::min(special.size(), len - pos),
+                                 special.substr(0, len - pos));
+                    std::copy(text.begin(), text.end(),
+                              buffer.begin() + static_cast<std::ptrdiff_t>(align));
                     const std::string_view in(buffer.data() + align, text.size());
                     const std::string_view pair[] = {in, std::string_view(text).substr(0, pos)};
                     ByteBuf one, array;
-                    ASSERT_TRUE(writeJsonText(one, in).ok() && writeJsonTextArray(array, pair).ok());
+                    ASSERT_TRUE(writeJsonText(one, in).ok() &&
+                                writeJsonTextArray(array, pair).ok());
                     ASSERT_EQ(view(one), reference(in)) << testing::PrintToString(text);
-                    ASSERT_EQ(view(array), "[" + reference(in) + "," + reference(pair[1]) + "]") << testing::PrintToString(text);
+                    ASSERT_EQ(view(array), "[" + reference(in) + "," + reference(pair[1]) + "]")
+                        << testing::PrintToString(text);
                 }
             }
         }
