@@ -6,10 +6,8 @@
 // of strings: structural bytes inside strings are listed too, and the parser
 // sorts them out with the string routines below.
 //
-// Like byte_search.hpp, the block kernels have three implementations chosen
-// at compile time: SSE2 on x86-64, NEON on aarch64, and a portable scalar path
-// (also forced by the ROWKIT_SCALAR build option). Loads never read outside
-// the text.
+// Like byte_search.hpp, the block kernels are written once over an
+// instruction set (simd/native.hpp). Loads never read outside the text.
 #pragma once
 
 #include <cstddef>
@@ -43,13 +41,70 @@ struct Token {
 // treats a full table as too many tokens.
 inline constexpr size_t kMaxTokens = 4096;
 
-// Name of the compiled kernel family: "sse2", "neon" or "scalar".
-const char *kernelName();
+// Token type of each byte; unknown for the bytes that are not structural.
+struct TokenTypeTable {
+    TokenType of[256];
+    constexpr TokenTypeTable() : of() {
+        for (TokenType &t : of) t = TokenType::unknown;
+        of[static_cast<unsigned char>('{')] = TokenType::open_brace;
+        of[static_cast<unsigned char>('}')] = TokenType::close_brace;
+        of[static_cast<unsigned char>('[')] = TokenType::open_bracket;
+        of[static_cast<unsigned char>(']')] = TokenType::close_bracket;
+        of[static_cast<unsigned char>('"')] = TokenType::quote;
+        of[static_cast<unsigned char>(':')] = TokenType::colon;
+        of[static_cast<unsigned char>(',')] = TokenType::comma;
+    }
+    TokenType operator[](char c) const { return of[static_cast<unsigned char>(c)]; }
+};
+inline constexpr TokenTypeTable kTokenTypes;
 
 // Writes one token per structural byte of `text` into tokens[0..kMaxTokens),
 // in increasing position order, and returns how many were written (at most
-// kMaxTokens).
+// kMaxTokens). Uses the compiled set.
 size_t findJsonStructure(std::string_view text, Token *tokens);
+
+// The mask of the structural bytes among the block of set V at p (bit i for
+// p[i]). '{' and '[' differ only in bit 0x20, as do '}' and ']', so setting
+// that bit first lets one compare cover each pair.
+template <class V>
+inline uint32_t structuralMask(const char *p) {
+    const typename V::Block block = V::load(p);
+    const typename V::Block folded = V::bitOr(block, V::splat(0x20));
+    typename V::Block m =
+        V::bitOr(V::equal(folded, V::splat('{')), V::equal(folded, V::splat('}')));
+    m = V::bitOr(m, V::equal(block, V::splat('"')));
+    m = V::bitOr(m, V::equal(block, V::splat(':')));
+    m = V::bitOr(m, V::equal(block, V::splat(',')));
+    return V::movemask(m);
+}
+
+// The kernel behind findJsonStructure, for any set V: whole blocks, then
+// single bytes.
+template <class V>
+size_t findJsonStructureWith(std::string_view text, Token *tokens) {
+    const char *p = text.data();
+    const size_t n = text.size();
+    size_t count = 0;
+    size_t i = 0;
+    for (; i + V::kBlockBytes <= n; i += V::kBlockBytes) {
+        uint32_t mask = structuralMask<V>(p + i);
+        while (mask) {
+            size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+            tokens[count].pos = at;
+            tokens[count].type = kTokenTypes[p[at]];
+            if (++count == kMaxTokens) return count;
+            mask &= mask - 1;
+        }
+    }
+    for (; i < n; ++i) {
+        TokenType t = kTokenTypes[p[i]];
+        if (t == TokenType::unknown) continue;
+        tokens[count].pos = i;
+        tokens[count].type = t;
+        if (++count == kMaxTokens) return count;
+    }
+    return count;
+}
 
 // Whether the byte at `pos` is escaped: preceded by an odd run of backslashes.
 inline bool isEscapedAt(std::string_view text, size_t pos) {
