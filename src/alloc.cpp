@@ -3,9 +3,14 @@
 #include <malloc.h>
 #include <stdlib.h>
 
+#if ROWKIT_TEST_HOOKS
 #include <atomic>
+#endif
 
 namespace rowkit {
+
+#if ROWKIT_TEST_HOOKS
+namespace alloc_hook {
 
 namespace {
 
@@ -13,17 +18,8 @@ std::atomic<uint64_t> g_alloc_count{0};
 std::atomic<uint64_t> g_fail_at{0};
 std::atomic<bool> g_fail_onward{false};
 
-// Counts one allocation attempt and says whether the hook makes it fail.
-bool hookFails() {
-    uint64_t n = g_alloc_count.fetch_add(1, std::memory_order_relaxed) + 1;
-    uint64_t at = g_fail_at.load(std::memory_order_relaxed);
-    if (at == 0) return false;
-    return n == at || (g_fail_onward.load(std::memory_order_relaxed) && n > at);
-}
-
 }  // namespace
 
-namespace alloc_hook {
 void reset() {
     g_fail_at.store(0, std::memory_order_relaxed);
     g_fail_onward.store(false, std::memory_order_relaxed);
@@ -39,7 +35,21 @@ void failFrom(uint64_t nth) {
     g_fail_onward.store(nth != 0, std::memory_order_relaxed);
 }
 uint64_t count() { return g_alloc_count.load(std::memory_order_relaxed); }
+
 }  // namespace alloc_hook
+
+// Counts one allocation attempt and says whether the hook makes it fail.
+static bool hookFails() {
+    using namespace alloc_hook;
+    uint64_t n = g_alloc_count.fetch_add(1, std::memory_order_relaxed) + 1;
+    uint64_t at = g_fail_at.load(std::memory_order_relaxed);
+    if (at == 0) return false;
+    return n == at || (g_fail_onward.load(std::memory_order_relaxed) && n > at);
+}
+#else
+// The shipped library counts nothing and never fails on purpose.
+static bool hookFails() { return false; }
+#endif
 
 void *allocBytes(size_t n, size_t align) {
     if (hookFails()) return nullptr;

@@ -5,8 +5,9 @@
 // handed out more than was asked for. Nothing here throws or aborts; every
 // allocation can fail and reports it by returning null or false.
 //
-// A process-wide test hook counts allocations and can make the Nth one fail,
-// which lets tests prove that every allocation failure is handled.
+// In the test build of the library, a process-wide hook counts allocations
+// and can make the Nth one fail, which lets tests prove that every
+// allocation failure is handled. The shipped library has no hook.
 #pragma once
 
 #include <cstddef>
@@ -44,15 +45,18 @@ inline bool checkedMul(size_t n, size_t size, size_t *out) {
     return !__builtin_mul_overflow(n, size, out);
 }
 
-// The test hook. Counts every allocation attempt (allocBytes and growBytes
-// that needs a new block) and fails the one numbered `fail_at` (1-based,
-// counted from the last reset); 0 fails none.
+#if ROWKIT_TEST_HOOKS
+// The test hook, compiled only into the test build of the library. Counts
+// every allocation attempt (allocBytes and growBytes that needs a new block)
+// and fails the one numbered `fail_at` (1-based, counted from the last
+// reset); 0 fails none.
 namespace alloc_hook {
 void reset();                // count = 0, no failure planned
 void failAt(uint64_t nth);   // the nth allocation from now fails
 void failFrom(uint64_t nth); // the nth allocation from now and every later one fail
 uint64_t count();            // allocations attempted since the last reset
 }  // namespace alloc_hook
+#endif
 
 // Copies n bytes between blocks that do not overlap. Copies of up to 32
 // bytes, the common case for fields, are overlapping moves that read only

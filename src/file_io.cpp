@@ -8,12 +8,12 @@
 namespace rowkit {
 
 #if ROWKIT_TEST_HOOKS
+namespace file_hook {
 namespace {
 uint64_t g_reads = 0;
 uint64_t g_fail_read_at = 0;
 int g_fail_errno = 0;
 }  // namespace
-namespace file_hook {
 void failReadAt(uint64_t nth, int err) {
     g_reads = 0;
     g_fail_read_at = nth;
@@ -21,6 +21,7 @@ void failReadAt(uint64_t nth, int err) {
 }
 }  // namespace file_hook
 static bool readHookFails() {
+    using namespace file_hook;
     if (g_fail_read_at == 0) return false;
     if (++g_reads != g_fail_read_at) return false;
     g_fail_read_at = 0;

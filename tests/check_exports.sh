@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Compares the dynamic symbols a shared library defines with a list, and checks
-# that it needs no library beyond libc, libm, libpthread and the loader.
+# Compares the dynamic symbols a shared library defines with a list, checks
+# that it needs no library beyond libc, libm, libpthread and the loader, and
+# that none of the test hooks (namespaces alloc_hook, file_hook,
+# collect_hook, ...) was compiled into it.
 set -euo pipefail
 lib=$1
 list=$2
@@ -20,5 +22,16 @@ for n in $needed; do
     *) echo "unexpected NEEDED entry: $n"; status=1 ;;
   esac
 done
-[ $status -eq 0 ] && echo "exports and dependencies ok"
+# Every symbol, local ones included: the hooks' functions and state are
+# hidden, so only the full symbol table shows them.
+all_symbols=$(nm -C "$lib" 2>/dev/null || true)
+if [ -z "$all_symbols" ]; then
+  echo "no symbol table in $lib: cannot check for test hooks"
+  status=1
+elif hooks=$(grep '_hook::' <<<"$all_symbols"); then
+  echo "test hooks in the shipped library:"
+  echo "$hooks"
+  status=1
+fi
+[ $status -eq 0 ] && echo "exports, dependencies and hooks ok"
 exit $status
