@@ -7,11 +7,7 @@
 using namespace rowkit;
 
 ROWKIT_EXPORT int rowkit_aggregate(Ctx *ctx, size_t column, AggC *out) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return -1;
-    }
+    if (!enterScannerCall(ctx)) return -1;
     if (!out) {
         setError("output pointer is null");
         return -1;

@@ -20,11 +20,7 @@ void dropColumns(CollectColumnarCtx &cc) { cc.deinitAndFree(); }
 // with the message set on any failure; nothing is kept then.
 template <class Handle, class Prepare, class Append>
 Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append append) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return nullptr;
-    }
+    if (!enterScannerCall(ctx)) return nullptr;
     Handle *handle = newHandle<Handle>();
     if (!handle) {
         setError(alloc_message);

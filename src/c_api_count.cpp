@@ -6,11 +6,7 @@
 using namespace rowkit;
 
 ROWKIT_EXPORT int64_t rowkit_count(Ctx *ctx) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return -1;
-    }
+    if (!enterScannerCall(ctx)) return -1;
     Result<size_t> n = ctx->query.count();
     if (!n.ok()) {
         setError("count failed: ", n.error());

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "alloc.hpp"
+#include "errors.hpp"
 #include "field_buffers.hpp"
 #include "query.hpp"
 #include "validate.hpp"
@@ -75,3 +76,38 @@ struct ValidatorCtx {
     rowkit::Vec<rowkit::OwnedStr> header_cstrs;
     size_t batch_size_hint = 0;
 };
+
+namespace rowkit {
+
+// The start of every call on a handle: clears the message, and sets
+// `null_message` and returns false when there is no handle.
+inline bool enterCall(const void *handle, const char *null_message) {
+    clearError();
+    if (handle) return true;
+    setError(null_message);
+    return false;
+}
+
+inline bool enterScannerCall(const Ctx *ctx) {
+    return enterCall(ctx, "scanner is null");
+}
+
+// A new handle whose `result` takes the value of `computed`; null with the
+// message set when `computed` is an error (`failed_prefix` and its name) or
+// when the handle cannot be allocated (`alloc_message`).
+template <class Handle, class T>
+Handle *newResultHandle(Result<T> computed, const char *failed_prefix, const char *alloc_message) {
+    if (!computed.ok()) {
+        setError(failed_prefix, computed.error());
+        return nullptr;
+    }
+    Handle *handle = newHandle<Handle>();
+    if (!handle) {
+        setError(alloc_message);
+        return nullptr;
+    }
+    handle->result = std::move(*computed);
+    return handle;
+}
+
+}  // namespace rowkit

@@ -18,32 +18,15 @@ struct OrderByCtx {
 };
 
 ROWKIT_EXPORT OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descending) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return nullptr;
-    }
-    Result<OrderedRows> rows = orderBy(ctx->query, column, descending != 0);
-    if (!rows.ok()) {
-        setError("order_by failed: ", rows.error());
-        return nullptr;
-    }
-    OrderByCtx *octx = newHandle<OrderByCtx>();
-    if (!octx) {
-        setError("out of memory allocating order_by context");
-        return nullptr;
-    }
-    octx->result = std::move(*rows);
-    return octx;
+    if (!enterScannerCall(ctx)) return nullptr;
+    return newResultHandle<OrderByCtx>(
+        orderBy(ctx->query, column, descending != 0),
+        "order_by failed: ", "out of memory allocating order_by context");
 }
 
 ROWKIT_EXPORT int rowkit_order_by_next(OrderByCtx *octx, const char *const **out_fields,
                                        size_t *out_n) {
-    clearError();
-    if (!octx) {
-        setError("order_by context is null");
-        return -1;
-    }
+    if (!enterCall(octx, "order_by context is null")) return -1;
     if (octx->index >= octx->result.size()) return 0;
     // Advance first: a row whose copy fails is skipped, not retried.
     return octx->fields.handOut(octx->result[octx->index++], out_fields, out_n);

@@ -145,11 +145,7 @@ ROWKIT_EXPORT const char *rowkit_column_name(Ctx *ctx, size_t index) {
 }
 
 ROWKIT_EXPORT int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return -1;
-    }
+    if (!enterScannerCall(ctx)) return -1;
     RowResult r = ctx->query.next();
     if (!r.ok()) {
         setError("next failed: ", r.error());

@@ -13,40 +13,24 @@ using namespace rowkit;
 // The cursor: the kept rows, sorted best first, and the buffers their
 // fields are handed out through.
 struct TopkCtx {
-    TopK topk;
-    std::span<TopEntry> sorted;  // topk's entries, sorted
+    TopK result;
+    std::span<TopEntry> sorted;  // result's entries, sorted
     size_t index = 0;            // next entry to hand out
     FieldBuffers fields;
 };
 
 ROWKIT_EXPORT TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descending) {
-    clearError();
-    if (!ctx) {
-        setError("scanner is null");
-        return nullptr;
-    }
-    Result<TopK> top = topK(ctx->query, column, k, descending != 0);
-    if (!top.ok()) {
-        setError("topk failed: ", top.error());
-        return nullptr;
-    }
-    TopkCtx *tctx = newHandle<TopkCtx>();
-    if (!tctx) {
-        setError("out of memory allocating topk context");
-        return nullptr;
-    }
-    tctx->topk = std::move(*top);
-    tctx->sorted = tctx->topk.getSorted();
+    if (!enterScannerCall(ctx)) return nullptr;
+    TopkCtx *tctx =
+        newResultHandle<TopkCtx>(topK(ctx->query, column, k, descending != 0),
+                                 "topk failed: ", "out of memory allocating topk context");
+    if (tctx) tctx->sorted = tctx->result.getSorted();
     return tctx;
 }
 
 ROWKIT_EXPORT int rowkit_topk_next(TopkCtx *tctx, const char *const **out_fields, size_t *out_n,
                                    double *out_key) {
-    clearError();
-    if (!tctx) {
-        setError("topk context is null");
-        return -1;
-    }
+    if (!enterCall(tctx, "topk context is null")) return -1;
     if (tctx->index >= tctx->sorted.size()) return 0;
     // Advance first: a row whose copy fails is skipped, not retried.
     const TopEntry &entry = tctx->sorted[tctx->index++];

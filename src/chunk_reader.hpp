@@ -109,6 +109,24 @@ private:
     bool skip_partial_line_ = false;
 };
 
+// The open sequence of both record readers: a chunk reader over the file at
+// `path`, or over `bytes`, with the options' chunk size, then the reader's
+// fromChunks on it. The errors of openFile or initBytes, then those of
+// fromChunks.
+template <class Reader, class Options>
+Result<Reader> openRecords(const char *path, const Options &options) {
+    ChunkReader chunks;
+    ROWKIT_TRY(chunks.openFile(path, options.chunk_size));
+    return Reader::fromChunks(std::move(chunks), options);
+}
+
+template <class Reader, class Options>
+Result<Reader> recordsFromBytes(std::string_view bytes, const Options &options) {
+    ChunkReader chunks;
+    ROWKIT_TRY(chunks.initBytes(bytes, options.chunk_size));
+    return Reader::fromChunks(std::move(chunks), options);
+}
+
 // Drops one trailing carriage return.
 inline std::string_view trimCR(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);

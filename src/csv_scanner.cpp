@@ -5,9 +5,7 @@ namespace rowkit {
 Result<Scanner> Scanner::open(const char *path) { return openWithOptions(path, ScannerOptions()); }
 
 Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options) {
-    ChunkReader reader;
-    ROWKIT_TRY(reader.openFile(path, options.chunk_size));
-    return initSource(std::move(reader), options);
+    return openRecords<Scanner>(path, options);
 }
 
 Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
@@ -16,12 +14,10 @@ Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
 
 Result<Scanner> Scanner::fromBytesWithOptions(std::string_view bytes,
                                               const ScannerOptions &options) {
-    ChunkReader reader;
-    ROWKIT_TRY(reader.initBytes(bytes, options.chunk_size));
-    return initSource(std::move(reader), options);
+    return recordsFromBytes<Scanner>(bytes, options);
 }
 
-Result<Scanner> Scanner::initSource(ChunkReader reader, const ScannerOptions &options) {
+Result<Scanner> Scanner::fromChunks(ChunkReader reader, const ScannerOptions &options) {
     Scanner s;
     s.limits_ = options.limits;
     s.stop_after_column_ = options.stop_after_column;

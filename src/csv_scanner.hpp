@@ -22,7 +22,8 @@ struct ScannerOptions {
     char delimiter = ',';
 };
 
-class Scanner {
+// The header and its column lookup come from RecordHeader.
+class Scanner : public RecordHeader {
 public:
     Scanner() = default;
     Scanner(Scanner &&) noexcept = default;
@@ -34,6 +35,8 @@ public:
     static Result<Scanner> fromBytes(std::string_view bytes);
     static Result<Scanner> fromBytesWithOptions(std::string_view bytes,
                                                 const ScannerOptions &options);
+    // Reads the header from `reader` and goes on with the rest of its input.
+    static Result<Scanner> fromChunks(ChunkReader reader, const ScannerOptions &options);
 
     // The next row, nullopt at the end (repeatable), or an error.
     // RecordTooLarge, TooManyFields and read errors are stored: every later
@@ -48,25 +51,16 @@ public:
     // lines and lines a row read would refuse (an unclosed quote) included.
     Result<size_t> countRemaining();
 
-    // Index of the first header name equal to `name`.
-    std::optional<size_t> columnIndex(std::string_view name) const {
-        return findColumn(header(), name);
-    }
-    std::span<const OwnedStr> header() const {
-        return std::span<const OwnedStr>(header_.data(), header_.size());
-    }
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
 
 private:
-    static Result<Scanner> initSource(ChunkReader reader, const ScannerOptions &options);
     Status readHeader();
     RowResult splitInto(std::string_view line);
 
     InputLimits limits_;
     ChunkReader reader_;
     OwnedStr header_line_;
-    Vec<OwnedStr> header_;
     Vec<std::string_view> field_buf_;
     std::optional<size_t> stop_after_column_;
     ByteBuf quote_scratch_;

@@ -88,9 +88,7 @@ JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos
 
 Result<NdjsonScanner> NdjsonScanner::openWithOptions(const char *path,
                                                      const NdjsonScannerOptions &options) {
-    ChunkReader reader;
-    ROWKIT_TRY(reader.openFile(path, options.chunk_size));
-    return initSource(std::move(reader), options);
+    return openRecords<NdjsonScanner>(path, options);
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
@@ -99,12 +97,10 @@ Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
 
 Result<NdjsonScanner> NdjsonScanner::fromBytesWithOptions(std::string_view bytes,
                                                           const NdjsonScannerOptions &options) {
-    ChunkReader reader;
-    ROWKIT_TRY(reader.initBytes(bytes, options.chunk_size));
-    return initSource(std::move(reader), options);
+    return recordsFromBytes<NdjsonScanner>(bytes, options);
 }
 
-Result<NdjsonScanner> NdjsonScanner::initSource(ChunkReader reader,
+Result<NdjsonScanner> NdjsonScanner::fromChunks(ChunkReader reader,
                                                 const NdjsonScannerOptions &options) {
     NdjsonScanner s;
     s.limits_ = options.limits;

@@ -75,7 +75,8 @@ struct NdjsonScannerOptions {
     InputLimits limits;
 };
 
-class NdjsonScanner {
+// The header and its column lookup come from RecordHeader.
+class NdjsonScanner : public RecordHeader {
 public:
     enum class Mode : uint8_t { line_delimited = 0, json_array = 1 };
 
@@ -93,6 +94,10 @@ public:
     static Result<NdjsonScanner> fromBytes(std::string_view bytes);
     static Result<NdjsonScanner> fromBytesWithOptions(std::string_view bytes,
                                                       const NdjsonScannerOptions &options);
+    // Reads the first record from `reader` and goes on with the rest of its
+    // input.
+    static Result<NdjsonScanner> fromChunks(ChunkReader reader,
+                                            const NdjsonScannerOptions &options);
 
     // Rows then carry only columns 0..column (all columns when absent).
     void setStopAfterColumn(std::optional<size_t> column);
@@ -115,19 +120,10 @@ public:
     // remaining lines (blank lines included), an array its remaining objects.
     Result<size_t> countRemaining();
 
-    // Index of the first header name equal to `name`.
-    std::optional<size_t> columnIndex(std::string_view name) const {
-        return findColumn(header(), name);
-    }
-    std::span<const OwnedStr> header() const {
-        return std::span<const OwnedStr>(header_.data(), header_.size());
-    }
     Mode mode() const { return mode_; }
     const InputLimits &limits() const { return limits_; }
 
 private:
-    static Result<NdjsonScanner> initSource(ChunkReader reader,
-                                            const NdjsonScannerOptions &options);
     Status detectMode();
     Status readHeader();
     Result<bool> nextRecord(std::string_view *record);
@@ -142,7 +138,6 @@ private:
 
     InputLimits limits_;
     ChunkReader reader_;
-    Vec<OwnedStr> header_;
     Vec<std::string_view> header_views_;  // header_ as views, for the row paths
     StrIndexMap header_index_;            // name -> column (the last of repeated names)
     OwnedStr first_row_line_;             // the first record, handed out as the first row

@@ -18,12 +18,24 @@ using Row = std::span<const std::string_view>;
 // A row, the end of the input (nullopt), or an error.
 using RowResult = Result<std::optional<Row>>;
 
-// Index of the first name of `header` equal to `name`, byte for byte.
-inline std::optional<size_t> findColumn(std::span<const OwnedStr> header, std::string_view name) {
-    for (size_t i = 0; i < header.size(); ++i)
-        if (header[i].view() == name) return i;
-    return std::nullopt;
-}
+// The header of a record reader, owned names in column order, and the
+// lookup of a column by name, alike for both readers.
+class RecordHeader {
+public:
+    std::span<const OwnedStr> header() const {
+        return std::span<const OwnedStr>(header_.data(), header_.size());
+    }
+
+    // Index of the first header name equal to `name`, byte for byte.
+    std::optional<size_t> columnIndex(std::string_view name) const {
+        for (size_t i = 0; i < header_.size(); ++i)
+            if (header_[i].view() == name) return i;
+        return std::nullopt;
+    }
+
+protected:
+    Vec<OwnedStr> header_;
+};
 
 // The rows `reader` has left, read one by one (so that input limits and
 // every row check apply) and so consumed; its first error is returned.
