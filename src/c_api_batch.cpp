@@ -55,10 +55,8 @@ int readBatch(Source &source, size_t *size_hint, size_t max_rows, size_t target_
 }  // namespace
 
 ROWKIT_EXPORT int rowkit_next_batch(Ctx *ctx, size_t max_rows, size_t target_bytes, Batch **out) {
-    clearError();
-    if (!ctx) {
+    if (!enterScannerCall(ctx)) {
         if (out) *out = nullptr;
-        setError("scanner is null");
         return -1;
     }
     return readBatch(ctx->query, &ctx->batch_size_hint, max_rows, target_bytes, out);
@@ -66,10 +64,8 @@ ROWKIT_EXPORT int rowkit_next_batch(Ctx *ctx, size_t max_rows, size_t target_byt
 
 ROWKIT_EXPORT int rowkit_validator_next_batch(ValidatorCtx *vctx, size_t max_rows,
                                               size_t target_bytes, Batch **out) {
-    clearError();
-    if (!vctx) {
+    if (!enterCall(vctx, "validator is null")) {
         if (out) *out = nullptr;
-        setError("validator is null");
         return -1;
     }
     return readBatch(vctx->validator, &vctx->batch_size_hint, max_rows, target_bytes, out);

@@ -79,17 +79,26 @@ struct ValidatorCtx {
 
 namespace rowkit {
 
-// The start of every call on a handle: clears the message, and sets
-// `null_message` and returns false when there is no handle.
-inline bool enterCall(const void *handle, const char *null_message) {
+// The start of every call that can fail: clears the message, and sets
+// `null_message` and returns false when `required` (the handle, or the path
+// of an open) is null.
+inline bool enterCall(const void *required, const char *null_message) {
     clearError();
-    if (handle) return true;
+    if (required) return true;
     setError(null_message);
     return false;
 }
 
 inline bool enterScannerCall(const Ctx *ctx) {
     return enterCall(ctx, "scanner is null");
+}
+
+// The start of the calls that read a file against a schema: both are needed.
+inline bool enterSchemaCall(const char *path, const char *schema_json) {
+    if (!enterCall(path, "path is null")) return false;
+    if (schema_json) return true;
+    setError("schema_json is null");
+    return false;
 }
 
 // A new handle whose `result` takes the value of `computed`; null with the

@@ -84,11 +84,7 @@ ROWKIT_EXPORT const char *rowkit_version(void) {
 ROWKIT_EXPORT const char *rowkit_last_error(void) { return lastError(); }
 
 ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
-    clearError();
-    if (path == nullptr) {
-        setError("path is null");
-        return nullptr;
-    }
+    if (!enterCall(path, "path is null")) return nullptr;
     COptions o;
     if (options) {
         o = *options;

@@ -24,15 +24,7 @@ constexpr size_t kDefaultMaxErrors = 100;
 
 ROWKIT_EXPORT ValidationReport *rowkit_validate(const char *path, const char *schema_json,
                                                 size_t max_errors) {
-    clearError();
-    if (path == nullptr) {
-        setError("path is null");
-        return nullptr;
-    }
-    if (schema_json == nullptr) {
-        setError("schema_json is null");
-        return nullptr;
-    }
+    if (!enterSchemaCall(path, schema_json)) return nullptr;
     const size_t limit = max_errors == 0 ? kDefaultMaxErrors : max_errors;
     Result<Report> report = validateJson(path, std::string_view(schema_json, std::strlen(schema_json)), limit);
     if (!report.ok()) {

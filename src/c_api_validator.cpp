@@ -10,15 +10,7 @@
 using namespace rowkit;
 
 ROWKIT_EXPORT ValidatorCtx *rowkit_validator_open(const char *path, const char *schema_json) {
-    clearError();
-    if (path == nullptr) {
-        setError("path is null");
-        return nullptr;
-    }
-    if (schema_json == nullptr) {
-        setError("schema_json is null");
-        return nullptr;
-    }
+    if (!enterSchemaCall(path, schema_json)) return nullptr;
     ValidatorCtx *vctx = newHandle<ValidatorCtx>();
     if (!vctx) {
         setError("out of memory");
@@ -45,11 +37,7 @@ ROWKIT_EXPORT ValidatorCtx *rowkit_validator_open(const char *path, const char *
 ROWKIT_EXPORT int rowkit_validator_next(ValidatorCtx *vctx, const char *const **out_fields,
                                         size_t *out_n, const char **out_errors_json,
                                         uint64_t *out_row_number) {
-    clearError();
-    if (!vctx) {
-        setError("validator is null");
-        return -1;
-    }
+    if (!enterCall(vctx, "validator is null")) return -1;
     Result<std::optional<ValidatedRow>> r = vctx->validator.next();
     if (!r.ok()) {
         setError("validate failed: ", r.error());
