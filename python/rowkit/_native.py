@@ -155,7 +155,6 @@ _OPTIONAL = {
     "rowkit_validator_rows_total": (c_uint64, [c_void_p]),
     "rowkit_validator_rows_valid": (c_uint64, [c_void_p]),
     "rowkit_validator_rows_invalid": (c_uint64, [c_void_p]),
-    "rowkit_validator_line_number": (c_uint64, [c_void_p]),
     "rowkit_validator_close": (None, [c_void_p]),
     "rowkit_validate_to_files": (
         c_int,

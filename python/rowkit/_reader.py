@@ -35,6 +35,7 @@ from ._native import (
     last_error,
     lib,
     optional,
+    require,
 )
 
 Column = Union[str, int]
@@ -294,6 +295,11 @@ class Reader:
 
     After an error on a row (``UnterminatedQuote``, ``InvalidJson``...) the
     reader stays usable: calling ``next()`` again goes on with the next row.
+
+    A field holding a NUL byte ends at that byte in the rows handed out one
+    by one (iteration, :meth:`topk`, :meth:`order_by`: their cursors give C
+    strings); :meth:`collect`, :meth:`collect_columns` and :meth:`batches`
+    keep it whole.
     """
 
     header: Tuple[str, ...]
@@ -494,45 +500,24 @@ class Reader:
     def batches(self, max_rows: int = 1000, target_bytes: int = 1 << 20) -> Iterator[List[Row]]:
         """The remaining rows in lists of at most ``max_rows`` rows.
 
-        A batch is closed after the row that brings its size to
-        ``target_bytes`` or beyond (so each batch holds at least one row).
+        Each list is one library call (``rowkit_next_batch``) that hands the
+        rows over as one JSON text, so bulk reads cost no call per row. A
+        batch is closed after the row that brings its text to
+        ``target_bytes`` or beyond, so each batch holds at least one row.
         ``max_rows`` is 1 to 65536 and ``target_bytes`` at least 1, else
-        :class:`RowkitError` ``InvalidBatchSize``.
+        :class:`RowkitError` ``InvalidBatchSize`` at once.
 
-        With a library that exports ``rowkit_next_batch`` each batch is one
-        library call and the size is that of the batch's JSON text; otherwise
-        the batches are assembled from the row cursor and the size counts
-        each field's bytes plus three.
+        After an error on a row the rows of that batch read so far are gone;
+        iterating a new :meth:`batches` goes on after them.
         """
         _check_batch_size(max_rows, target_bytes)
+        fn = require("rowkit_next_batch", "Reader.batches")
         self._handle()
-        if optional["rowkit_next_batch"] is not None:
-            return _json_batches(
-                lambda out: optional["rowkit_next_batch"](self._handle(), max_rows, target_bytes, out),
-                self._error,
-                _plain_batch_rows,
-            )
-        return self._cursor_batches(max_rows, target_bytes)
-
-    def _cursor_batches(self, max_rows: int, target_bytes: int) -> Iterator[List[Row]]:
-        fields, n = FIELDS(), c_size_t(0)
-        while True:
-            batch: List[Row] = []
-            size = 1
-            while len(batch) < max_rows:
-                rc = lib.rowkit_next(self._handle(), byref(fields), byref(n))
-                if rc == 0:
-                    break
-                if rc < 0:
-                    raise self._error()
-                raw = fields[: n.value] if n.value else []
-                size += 2 + sum(len(f) + 3 for f in raw)
-                batch.append(tuple(map(_decode_field, raw)))
-                if size >= target_bytes:
-                    break
-            if not batch:
-                return
-            yield batch
+        return _json_batches(
+            lambda out: fn(self._handle(), max_rows, target_bytes, out),
+            self._error,
+            _plain_batch_rows,
+        )
 
 
 def _drain(step: Any) -> List[Row]:

@@ -87,10 +87,13 @@ class Validator:
     of its error dicts (``row``, ``column``, ``column_name``, ``rule``,
     ``value``), empty for a valid row. :attr:`rows_total`,
     :attr:`rows_valid` and :attr:`rows_invalid` count the rows read so far.
-    A context manager; :meth:`close` frees the handle.
+    A context manager; :meth:`close` frees the handle. One validator must not
+    be used by two threads at once.
 
-    Needs a library that exports the streaming validator
-    (``rowkit_validator_open``); raises :class:`NotImplementedError` otherwise.
+    An error reading the file (``UnterminatedQuote``, ``InvalidJson``...)
+    ends the validation: the rows after it have no number, so every later
+    call raises the same error. After a :class:`MemoryError` the row is
+    counted but lost and iteration may go on with the next row.
     """
 
     header: Tuple[str, ...]
@@ -136,9 +139,7 @@ class Validator:
         return self._ctx
 
     def _error(self) -> Exception:
-        line_fn = optional["rowkit_validator_line_number"]
-        line = line_fn(self._ctx) if line_fn is not None and self._ctx else None
-        return last_error(self._path, line)
+        return last_error(self._path)
 
     def __iter__(self) -> "Validator":
         return self
@@ -177,9 +178,10 @@ class Validator:
         return self._counter("rowkit_validator_rows_invalid")
 
     def batches(self, max_rows: int = 1000, target_bytes: int = 1 << 20) -> Iterator[List[ValidatedRow]]:
-        """The remaining validated rows in lists, as :meth:`Reader.batches` does.
+        """The remaining validated rows in lists of ``(number, fields, errors)``.
 
-        Needs ``rowkit_validator_next_batch``.
+        One library call per list (``rowkit_validator_next_batch``), with the
+        limits of :meth:`Reader.batches`; the counters count these rows too.
         """
         _check_batch_size(max_rows, target_bytes)
         fn = require("rowkit_validator_next_batch", "Validator.batches")

@@ -92,6 +92,9 @@ def test_collects_match_the_c_interface(people, write, c_api):
     assert got == {"a": ["x\0y", ""], "b": ["1", ""], "a.1": ["", ""]}
     assert list(got.values()) == [[v.decode() for v in col] for col in ref]
     assert rowkit.open(odd).collect() == [("x\0y", "1", ""), ("", "", "")]
+    # Batches keep the NUL; the row cursor's C strings end at it.
+    assert sum(rowkit.open(odd).batches(), []) == [("x\0y", "1"), ("", "", "", "extra")]
+    assert list(rowkit.open(odd)) == c_api.rows(odd) == [("x", "1"), ("", "", "", "extra")]
     with rowkit.open(people) as r:
         r.count()
         assert r.collect() == [] and r.collect_columns() == {k: [] for k in r.header}
@@ -119,6 +122,7 @@ def test_text_that_is_not_utf8_round_trips(write, c_api):
     assert row == ("A\udce9", "\U0001f642")
     assert ",".join(row).encode("utf-8", "surrogateescape") == b"A\xe9,\xf0\x9f\x99\x82"
     assert rowkit.open(path).collect() == [row] == c_api.rows(path)
+    assert list(rowkit.open(path).batches()) == [[row]]
     assert rowkit.open(path, where=("k\udcffey", "==", b"A\xe9")).count() == 1
 
 
@@ -168,6 +172,10 @@ def test_a_bad_row_fails_alone(write):
     assert next(reader) == ("4", "5")
     with pytest.raises(rowkit.RowkitError, match="collect failed: UnterminatedQuote"):
         rowkit.open(path).collect()
+    with rowkit.open(path) as reader:  # the failed batch's rows are gone
+        with pytest.raises(rowkit.RowkitError, match="batch failed: UnterminatedQuote"):
+            list(reader.batches())
+        assert list(reader.batches()) == [[("4", "5")]]
     ndjson = write("bad.ndjson", '{"a":1}\n{"a":[2]}\n{"a":3}\n')
     reader = rowkit.open(ndjson)
     assert next(reader) == ("1",)

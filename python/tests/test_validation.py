@@ -47,7 +47,6 @@ def test_validate_report(orders, write):
         rowkit.validate(orders, 42)
 
 
-@needs("rowkit_validator_open")
 def test_validator(orders):
     with rowkit.Validator(orders, SCHEMA) as v:
         assert v.header == ("id", "status") and v.rows_total == 0
@@ -56,15 +55,51 @@ def test_validator(orders):
             (1, ("1", "open")), (2, ("0", "lost")), (3, ("3", "closed")), (4, ("", "open"))]
         assert rows[0][2] == [] and [e["rule"] for e in rows[1][2]] == ["below_min", "not_in_set"]
         assert (v.rows_total, v.rows_valid, v.rows_invalid) == (4, 2, 2)
+        assert next(v, None) is None
+    with pytest.raises(ValueError, match="closed"):
+        next(v)
     with pytest.raises(rowkit.RowkitError, match="BadSchema"):
         rowkit.Validator(orders, "{")
+    with pytest.raises(FileNotFoundError):
+        rowkit.Validator(orders + ".gone", SCHEMA)
 
 
-@needs("rowkit_validator_next_batch")
-def test_validator_batches(orders):
-    batches = list(rowkit.Validator(orders, SCHEMA).batches(3))
-    assert [len(b) for b in batches] == [3, 1]
-    assert batches[0][1][:2] == (2, ("0", "lost")) and batches[1][0][2][0]["rule"] == "missing_required"
+def test_validator_agrees_with_the_report_and_its_batches(write):
+    # Ragged rows, a value that is not UTF-8 and a quoted field, in CSV and
+    # in JSON records.
+    csv = write("mix.csv", b'id,status\n5,open\n7\n-1,"cl,osed",x\n2,\xffopen\n')
+    ndjson = write("mix.ndjson", '{"id":"5","status":"open"}\n{"id":"x"}\n'
+                                 '{"status":"closed","id":"-3"}\n')
+    for path in (csv, ndjson):
+        report = rowkit.validate(path, SCHEMA, max_errors=1000)
+        with rowkit.Validator(path, SCHEMA) as v:
+            rows = list(v)
+            counters = (v.rows_total, v.rows_valid, v.rows_invalid)
+        assert [e for _, _, errors in rows for e in errors] == report["errors"]
+        assert counters == (report["rows_total"], report["rows_valid"], report["rows_invalid"])
+        assert counters[0] == counters[1] + counters[2]
+        batches = list(rowkit.Validator(path, SCHEMA).batches(2, 1))
+        assert [len(b) for b in batches] == [1] * len(rows)
+        assert sum(list(rowkit.Validator(path, SCHEMA).batches(2)), []) == rows
+    rows = list(rowkit.Validator(csv, SCHEMA))
+    assert rows[1][1:] == (("7",), [{"row": 2, "column": None, "column_name": "",
+                                      "rule": "too_few_fields", "value": ""}])
+    assert rows[2][1] == ("-1", "cl,osed", "x") and rows[3][1] == ("2", "\udcffopen")
+    assert rows[3][2][0]["value"] == "\udcffopen"
+    with pytest.raises(rowkit.RowkitError, match="InvalidBatchSize"):
+        rowkit.Validator(csv, SCHEMA).batches(0)
+
+
+def test_a_read_error_ends_the_validation(write):
+    path = write("cut.csv", 'id,status\n1,open\n"2,open\n3,open\n')
+    with rowkit.Validator(path, SCHEMA) as v:
+        assert next(v)[0] == 1
+        for _ in range(2):
+            with pytest.raises(rowkit.RowkitError) as err:
+                next(v)
+            assert err.value.message == "validate failed: UnterminatedQuote"
+    with pytest.raises(rowkit.RowkitError, match="UnterminatedQuote"):
+        list(rowkit.Validator(path, SCHEMA).batches())
 
 
 @needs("rowkit_validate_to_files")
