@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import os
+import stat
 from typing import Any, Dict, List, Mapping, Optional, Sequence
 
 from . import _columns
@@ -44,9 +46,14 @@ def read_pandas(
     does (``name.1``). Every row is brought to the projection's width, else
     the header's (a missing field is ``""``).
 
-    With a library that exports ``rowkit_parallel_collect_columnar`` and no
-    ``limit``, the file is scanned by ``threads`` threads (``None`` or ``0``:
-    one per processor; ``1`` reads on the calling thread).
+    Without ``limit``, a regular file is scanned by ``threads`` threads
+    (``None`` or ``0``: one per processor; a small file takes one; ``1``
+    reads on the calling thread), with the same result: where the scan
+    skipped JSON lines that are not objects or emptied nested values, the
+    file is read again on the calling thread, which raises the error (or
+    gives the rows, when the projection leaves the nested values out). Empty
+    lines of JSON records are passed over by the scan, while the one-thread
+    read fails on them. Pipes and ``limit`` are read on the calling thread.
 
     Raises:
         ImportError: pandas or NumPy is not installed.
@@ -60,10 +67,12 @@ def read_pandas(
                                 or threads < 0):
         raise ValueError(f"threads must be None or an int >= 0, not {threads!r}")
     parallel = optional["rowkit_parallel_collect_columnar"]
-    if parallel is not None and limit is None and threads != 1:
-        cc, names, picked = _collect_parallel(parallel, path, columns, where, negate, threads or 0)
-    else:
-        cc, names, picked = _collect_sequential(path, columns, where, negate, limit)
+    collected = None
+    if parallel is not None and limit is None and threads != 1 and _regular_file(path):
+        collected = _collect_parallel(parallel, path, columns, where, negate, threads or 0)
+    if collected is None:
+        collected = _collect_sequential(path, columns, where, negate, limit)
+    cc, names, picked = collected
     try:
         return _frame(pandas, cc, names, picked, _dtype_indices(dtypes, names))
     finally:
@@ -96,14 +105,37 @@ def _collect_sequential(path: PathType, columns: Any, where: Any, negate: bool,
         return cc, result_names(reader.columns, width), list(range(width))
 
 
+def _regular_file(path: PathType) -> bool:
+    """Whether ``path`` names a regular file: a pipe can be read only once,
+    and its header must not be taken before the scan."""
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except (OSError, ValueError):
+        return False  # the one-thread read reports the error
+
+
+def _count(name: str, cc: int) -> int:
+    fn = optional[name]
+    return fn(cc) if fn is not None else 0
+
+
 def _collect_parallel(parallel: Any, path: PathType, columns: Any, where: Any, negate: bool,
                       threads: int):
+    """The parallel scan's result, or None where the one-thread read must
+    decide instead."""
     header = read_header(path)
     options = _Options(header, columns, _predicates(where), negate, None, None)
     cc = parallel(encode_path(path), ord(","), options.where, options.n_where,
                   1 if negate else 0, threads)
     if not cc:
         raise last_error(path)
+    # JSON lines that are not objects, and nested values, fail the one-thread
+    # read but are skipped or emptied by the scan: let that read raise (or
+    # succeed, when the projection leaves the nested values out).
+    if (_count("rowkit_collect_columnar_n_skipped_lines", cc)
+            or _count("rowkit_collect_columnar_n_emptied_values", cc)):
+        lib.rowkit_collect_columnar_close(cc)
+        return None
     # The parallel scan has no projection: it returns every column, and the
     # projected ones are picked from its result.
     n_cols = lib.rowkit_collect_columnar_n_cols(cc)

@@ -132,6 +132,8 @@ _OPTIONAL = {
         c_void_p,
         [c_char_p, c_uint8, POINTER(CPredicate), c_size_t, c_int, c_size_t],
     ),
+    "rowkit_collect_columnar_n_skipped_lines": (c_size_t, [c_void_p]),
+    "rowkit_collect_columnar_n_emptied_values": (c_size_t, [c_void_p]),
     "rowkit_next_batch": (c_int, [c_void_p, c_size_t, c_size_t, POINTER(c_void_p)]),
     "rowkit_validator_next_batch": (
         c_int,

@@ -3,15 +3,17 @@
 from __future__ import annotations
 
 import json
+import os
 import random
 import sys
+import threading
 
 import numpy as np
 import pandas as pd
 import pytest
 
 import rowkit
-from rowkit import _columns
+from rowkit import _columns, _native
 
 
 def _csv_field(text: str) -> str:
@@ -134,7 +136,6 @@ def test_parallel_scan_glue(mixed, monkeypatch):
     # n_where, negate, threads) that collects on this thread: read_pandas
     # must pick the projection out of its full-width result.
     from ctypes import byref
-    from rowkit import _native
 
     calls = []
 
@@ -156,3 +157,44 @@ def test_parallel_scan_glue(mixed, monkeypatch):
                                   rowkit.read_pandas(mixed, negate=True, threads=1))
     assert calls == [(ord(","), 1, 0, 3), (ord(","), 0, 1, 0)]
     assert len(rowkit.read_pandas(mixed, limit=5)) == 5 and len(calls) == 2  # no limit there
+
+
+@pytest.mark.skipif(_native.optional["rowkit_parallel_collect_columnar"] is None,
+                    reason="the library has no parallel scan yet")
+def test_threads_give_the_one_thread_result(mixed, write, tmp_path):
+    def same(path, **args):
+        pd.testing.assert_frame_equal(rowkit.read_pandas(path, threads=2, **args),
+                                      rowkit.read_pandas(path, threads=1, **args))
+
+    same(mixed)
+    same(mixed, columns=["date", "amount", "city"], where=("flag", "==", "true"),
+         dtypes={"amount": int})
+    same(mixed, where=[("amount", ">", 0), ("city", "in", ["Oslo", ""])], negate=True)
+    # Quoted fields do not span lines; JSON lines the scan would skip or
+    # empty fail as they do on one thread.
+    text = open(mixed, newline="").read()
+    lines = [json.dumps({"id": str(i), "tag": "t" * 40}) for i in range(4000)]
+    for name, bad, error in [
+        ("bad.csv", '9999,"Oslo\nsentrum",1,2.00,,true,2024-01-01', "UnterminatedQuote"),
+        ("bad.ndjson", "[1]", "InvalidJson"),
+        ("bad.ndjson", '{"id":"x","tag":{"a":1}}', "NestedValueNotSupported"),
+    ]:
+        if name.endswith(".csv"):
+            path = write(name, text + bad + "\r\n" + text.partition("\n")[2])
+        else:
+            path = write(name, "\n".join(lines[:3000] + [bad] + lines[3000:]) + "\n")
+        for threads in (1, 2):
+            with pytest.raises(rowkit.RowkitError) as err:
+                rowkit.read_pandas(path, threads=threads)
+            assert err.value.name == error
+    same(path, columns=["id"])  # the nested value lies past the projection
+    # A pipe is read once, on the calling thread.
+    fifo = str(tmp_path / "pipe.csv")
+    os.mkfifo(fifo)
+
+    def feed():
+        with open(fifo, "w", newline="") as pipe:
+            pipe.write(text)
+
+    threading.Thread(target=feed, daemon=True).start()
+    pd.testing.assert_frame_equal(rowkit.read_pandas(fifo), rowkit.read_pandas(mixed, threads=1))
