@@ -107,7 +107,7 @@ def test_validate_to_files(orders, tmp_path):
     accepted, rejected = str(tmp_path / "ok.csv"), str(tmp_path / "bad.ndjson")
     stats = rowkit.validate_to_files(orders, SCHEMA, accepted, rejected)
     assert stats == (4, 2, 2, 3)
-    assert open(accepted).read() == "id,status\r\n1,open\r\n3,closed\r\n"
+    assert open(accepted, newline="").read() == "id,status\r\n1,open\r\n3,closed\r\n"
     assert [json.loads(l)["values"] for l in open(rejected)] == [["0", "lost"], ["", "open"]]
     with pytest.raises(FileExistsError):
         rowkit.validate_to_files(orders, SCHEMA, str(tmp_path / "new.csv"), rejected)
@@ -125,3 +125,34 @@ def test_outcome(orders):
         rowkit.outcome("", SCHEMA, text_format="csv")
     with pytest.raises(ValueError):
         rowkit.outcome(orders, SCHEMA, text_format="xml")
+
+
+@needs("rowkit_validate_to_files")
+@needs("rowkit_validate_outcome")
+def test_files_and_outcome_agree_with_the_validator(write, tmp_path):
+    path = write("mix.csv", 'id,status\n5,open\n7\n-1,"cl,osed",x\n2,"say ""hi"""\n3,closed\n')
+    rows = list(rowkit.Validator(path, SCHEMA))
+    valid = [fields for _, fields, errors in rows if not errors]
+    invalid = [(fields, errors) for _, fields, errors in rows if errors]
+    accepted, rejected = str(tmp_path / "ok.csv"), str(tmp_path / "bad.ndjson")
+    stats = rowkit.validate_to_files(path, SCHEMA, accepted, rejected)
+    assert stats == (len(rows), len(valid), len(invalid), sum(len(e) for _, e in invalid))
+    assert [tuple(r) for r in rowkit.open(accepted)] == valid
+    lines = [json.loads(line) for line in open(rejected)]
+    assert [(tuple(l["values"]), l["errors"]) for l in lines] == invalid
+    without_row = [{"values": list(f), "errors": [{k: v for k, v in e.items() if k != "row"}
+                                                  for e in errors]} for f, errors in invalid]
+    assert rowkit.outcome(path, SCHEMA, full=True) == without_row
+    assert rowkit.outcome(open(path, "rb").read(), SCHEMA, True, "csv") == without_row
+    # Text that is not UTF-8 fails the split and the outcome, leaving no file.
+    latin = write("latin.csv", b"id,status\n1,\xe9\n")
+    files = [str(tmp_path / "a.csv"), str(tmp_path / "r.ndjson")]
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.validate_to_files(latin, SCHEMA, *files)
+    assert err.value.name == "InvalidUtf8" and not any(map(os.path.exists, files))
+    with pytest.raises(rowkit.RowkitError, match="InvalidUtf8"):
+        rowkit.outcome(latin, SCHEMA)
+    with pytest.raises(FileNotFoundError):
+        rowkit.validate_to_files(latin + ".gone", SCHEMA, *files)
+    with pytest.raises(FileNotFoundError):
+        rowkit.outcome(latin + ".gone", SCHEMA)
