@@ -28,6 +28,10 @@ library's message for everything else. Text that is not valid UTF-8 is
 decoded with ``surrogateescape``, so ``s.encode("utf-8", "surrogateescape")``
 gives back the file's bytes.
 
+Type aliases for annotations: :data:`Column` (a header name or a zero-based
+index), :data:`Predicate` (``(column, op, value)``) and :data:`Schema` (a
+dict of column name to rules, or its JSON text).
+
 The library keeps one process-wide error message: when several threads call
 it at once, an exception may carry the message of another thread's call.
 
