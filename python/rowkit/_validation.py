@@ -3,6 +3,7 @@
 
 import ctypes
 import json
+import os
 from ctypes import byref, c_char_p, c_size_t, c_uint8, c_uint64
 from typing import Any, Dict, Iterator, List, Mapping, NamedTuple, Optional, Tuple, Union
 
@@ -231,8 +232,10 @@ def validate_to_files(path: PathType, schema: Schema, accepted: PathType,
     if fn(encode_path(path), _schema_text(schema), encode_path(accepted),
           encode_path(rejected), byref(stats)) != 0:
         message = lib.rowkit_last_error()
-        exists = message is not None and message.endswith(b"PathAlreadyExists")
-        raise last_error(accepted if exists else path)
+        if message is not None and message.endswith(b"PathAlreadyExists"):
+            # The accepted file is created first; one this call made is gone.
+            raise last_error(accepted if os.path.lexists(accepted) else rejected)
+        raise last_error(path)
     return FileStats(int(stats.rows_total), int(stats.rows_valid), int(stats.rows_invalid),
                      int(stats.errors_total))
 

@@ -109,9 +109,12 @@ def test_validate_to_files(orders, tmp_path):
     assert stats == (4, 2, 2, 3)
     assert open(accepted, newline="").read() == "id,status\r\n1,open\r\n3,closed\r\n"
     assert [json.loads(l)["values"] for l in open(rejected)] == [["0", "lost"], ["", "open"]]
-    with pytest.raises(FileExistsError):
+    with pytest.raises(FileExistsError) as err:
         rowkit.validate_to_files(orders, SCHEMA, str(tmp_path / "new.csv"), rejected)
-    assert not os.path.exists(tmp_path / "new.csv")
+    assert err.value.filename == rejected and not os.path.exists(tmp_path / "new.csv")
+    with pytest.raises(FileExistsError) as err:
+        rowkit.validate_to_files(orders, SCHEMA, accepted, str(tmp_path / "new.ndjson"))
+    assert err.value.filename == accepted
 
 
 @needs("rowkit_validate_outcome")
