@@ -29,7 +29,7 @@ int cmd_stats(int argc, char **argv)
     command_begin(&line, argc, argv, specs, 2, 1, file_and_column, 2);
     const char *value;
     size_t column;
-    if (command_next(&line, &value) != ARGS_END || command_open(&line) < 0 ||
+    if (command_next(&line, &value) != ARGS_END || command_open(&line, 1) < 0 ||
         input_column(&line.input, line.positionals[1], &column) < 0)
         return command_end(&line, STATUS_ERROR);
     COptions options = filters_options(&line.filters);
@@ -140,7 +140,7 @@ int cmd_top(int argc, char **argv)
     }
     Ranking ranking = {0};
     Ctx *ctx = NULL;
-    if (id == ARGS_ERROR || command_open(&line) < 0 ||
+    if (id == ARGS_ERROR || command_open(&line, columns_text != NULL) < 0 ||
         !(ctx = open_ranking(&line, columns_text, &ranking))) {
         free(ranking.columns);
         return command_end(&line, STATUS_ERROR);
@@ -185,7 +185,7 @@ int cmd_sort(int argc, char **argv)
     }
     Ranking ranking = {0};
     Ctx *ctx = NULL;
-    if (id == ARGS_ERROR || command_open(&line) < 0 ||
+    if (id == ARGS_ERROR || command_open(&line, columns_text != NULL) < 0 ||
         !(ctx = open_ranking(&line, columns_text, &ranking))) {
         free(ranking.columns);
         return command_end(&line, STATUS_ERROR);

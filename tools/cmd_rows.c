@@ -17,7 +17,7 @@ int cmd_headers(int argc, char **argv)
     CommandLine line;
     command_begin(&line, argc, argv, NULL, 0, 0, file_only, 1);
     const char *value;
-    if (command_next(&line, &value) != ARGS_END || command_open(&line) < 0)
+    if (command_next(&line, &value) != ARGS_END || command_open(&line, 0) < 0)
         return command_end(&line, STATUS_ERROR);
     size_t n = input_n_columns(&line.input);
     int width = 1;
@@ -39,7 +39,7 @@ int cmd_count(int argc, char **argv)
     CommandLine line;
     command_begin(&line, argc, argv, specs, 2, 1, file_only, 1);
     const char *value;
-    if (command_next(&line, &value) != ARGS_END || command_open(&line) < 0)
+    if (command_next(&line, &value) != ARGS_END || command_open(&line, 0) < 0)
         return command_end(&line, STATUS_ERROR);
     COptions options = filters_options(&line.filters);
     if (line.filters.n_expressions > 0)
@@ -81,7 +81,7 @@ int cmd_select(int argc, char **argv)
             return command_end(&line, STATUS_ERROR);
         }
     }
-    if (id == ARGS_ERROR || command_open(&line) < 0)
+    if (id == ARGS_ERROR || command_open(&line, columns_text || limit != UINT64_MAX) < 0)
         return command_end(&line, STATUS_ERROR);
 
     size_t *columns = NULL, n_columns = 0;

@@ -99,7 +99,7 @@ int cmd_scan(int argc, char **argv)
     int id;
     while ((id = command_next(&line, &value)) >= 0)
         summary = 1;
-    if (id == ARGS_ERROR || command_open(&line) < 0)
+    if (id == ARGS_ERROR || command_open(&line, 0) < 0)
         return command_end(&line, STATUS_ERROR);
     CollectColumnarCtx *columns = collect(&line);
     if (!columns)

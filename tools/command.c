@@ -52,9 +52,10 @@ int command_next(CommandLine *line, const char **value)
     }
 }
 
-int command_open(CommandLine *line)
+int command_open(CommandLine *line, int twice)
 {
-    if (input_open(&line->input, line->positionals[0]) < 0)
+    twice = twice || line->filters.n_expressions > 0 || line->filters.negate;
+    if (input_open(&line->input, line->positionals[0], twice) < 0)
         return -1;
     return filters_resolve(&line->filters, &line->input);
 }

@@ -36,8 +36,9 @@ void command_begin(CommandLine *line, int argc, char **argv, const OptionSpec *s
 int command_next(CommandLine *line, const char **value);
 
 /* Opens the first positional as the input and resolves the filters; 0, or -1
- * after an error. */
-int command_open(CommandLine *line);
+ * after an error. `twice`: the command reads rows with options of its own
+ * (filters count too), so the input is opened again (see input_open). */
+int command_open(CommandLine *line, int twice);
 
 /* Frees everything; returns out_finish(status). */
 int command_end(CommandLine *line, int status);

@@ -1,21 +1,87 @@
 /* input.c - the input file's header and column references. */
 #include "input.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "args.h"
 #include "output.h"
 
-int input_open(Input *input, const char *path)
+/* Copies the input at `path` into an unlinked temporary file and makes
+ * that file the input; 0, or -1 after a report. */
+static int spool(Input *input, const char *path)
+{
+    const char *directory = getenv("TMPDIR");
+    if (!directory || !*directory)
+        directory = "/tmp";
+    char name[4096];
+    int length = snprintf(name, sizeof name, "%s/rowkit-XXXXXX", directory);
+    if (length < 0 || (size_t)length >= sizeof name)
+        return fail("cannot make a temporary file: TMPDIR is too long"), -1;
+    int from = open(path, O_RDONLY | O_CLOEXEC);
+    if (from < 0)
+        return fail("cannot read %s: %s", path, strerror(errno)), -1;
+    int to = mkstemp(name);
+    if (to < 0) {
+        int saved = errno;
+        close(from);
+        return fail("cannot make a temporary file in %s: %s", directory, strerror(saved)), -1;
+    }
+    unlink(name);
+    fcntl(to, F_SETFD, FD_CLOEXEC);
+    static char block[1 << 16];
+    const char *failed = NULL;
+    int saved = 0;
+    for (;;) {
+        ssize_t got = read(from, block, sizeof block);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got < 0)
+                failed = path, saved = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < got && !failed;) {
+            ssize_t wrote = write(to, block + done, (size_t)(got - done));
+            if (wrote < 0 && errno != EINTR)
+                failed = "a temporary file", saved = errno;
+            else if (wrote > 0)
+                done += wrote;
+        }
+        if (failed)
+            break;
+    }
+    close(from);
+    if (failed) {
+        close(to);
+        return fail("cannot copy %s: %s: %s", path, failed, strerror(saved)), -1;
+    }
+    input->spool = to;
+    snprintf(input->spool_path, sizeof input->spool_path, "/proc/self/fd/%d", to);
+    input->path = input->spool_path;
+    input->reopenable = 1;
+    return 0;
+}
+
+int input_open(Input *input, const char *path, int twice)
 {
     struct stat st;
+    int exists = stat(path, &st) == 0;
     input->path = path;
     input->rows = NULL;
-    input->regular = stat(path, &st) == 0 && S_ISREG(st.st_mode);
-    input->header = rowkit_open(path, NULL);
+    input->spool = -1;
+    input->reopenable = exists && S_ISREG(st.st_mode);
+    /* A path that cannot be read is left to the library to report. */
+    if (twice && exists && !input->reopenable && !S_ISDIR(st.st_mode) &&
+        spool(input, path) < 0)
+        return -1;
+    input->header = rowkit_open(input->path, NULL);
     return input->header ? 0 : (fail_library(), -1);
 }
 
@@ -25,6 +91,9 @@ void input_close(Input *input)
         rowkit_close(input->rows);
     rowkit_close(input->header);
     input->rows = input->header = NULL;
+    if (input->spool >= 0)
+        close(input->spool);
+    input->spool = -1;
 }
 
 Ctx *input_rows(Input *input, const COptions *options)
@@ -32,10 +101,8 @@ Ctx *input_rows(Input *input, const COptions *options)
     if (options->n_columns == 0 && options->n_where == 0 && options->limit < 0 &&
         options->max_column < 0 && !options->negate)
         return input->rows = input->header;
-    if (!input->regular) {
-        fail("%s is not a regular file, and this command reads it twice: for its header, "
-             "then for its rows",
-             input->path);
+    if (!input->reopenable) { /* input_open was not told: never read a pipe twice */
+        fail("%s cannot be read twice", input->path);
         return NULL;
     }
     input->rows = rowkit_open(input->path, options);

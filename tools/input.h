@@ -8,23 +8,27 @@
 #include "rowkit.h"
 
 typedef struct Input {
-    const char *path;
-    Ctx *header; /* opened without options: the header, and rows on request */
-    Ctx *rows;   /* the handle input_rows gave out; may be the header's */
-    int regular; /* the path names a regular file, which can be opened twice */
+    const char *path; /* what the library opens: the file, or the spool */
+    Ctx *header;      /* opened without options: the header, and rows on request */
+    Ctx *rows;        /* the handle input_rows gave out; may be the header's */
+    int reopenable;   /* a regular file, or the spool: it can be opened again */
+    int spool;        /* descriptor of the spool file, or -1 */
+    char spool_path[32];
 } Input;
 
-/* Opens `path` and reads its header; 0, or -1 after reporting the library's
- * error. */
-int input_open(Input *input, const char *path);
-/* Closes both handles. */
+/* Opens `path` and reads its header; 0, or -1 after reporting the error.
+ * `twice` says that the command will open the file a second time, for rows
+ * with options that depend on the header: a pipe, FIFO or device cannot be
+ * read twice, so it is then first copied into an unlinked temporary file
+ * (in $TMPDIR, else /tmp) that stands in for it. */
+int input_open(Input *input, const char *path, int twice);
+/* Closes both handles and the spool. */
 void input_close(Input *input);
 
 /* A handle on the rows, owned by the input (closed by input_close, so that
  * the header names stay valid while rows are written). Options that ask for
  * nothing (no projection, predicates, limit, max_column or negation) get the
- * header's own handle, so that such commands read a pipe as well; any other
- * options open the path again, which only a regular file allows. NULL after
+ * header's own handle; any other options open the file again. NULL after
  * reporting the error. */
 Ctx *input_rows(Input *input, const COptions *options);
 

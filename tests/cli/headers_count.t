@@ -36,10 +36,20 @@ $ rowkit count examples/people.csv -w 'age >= 30' -w 'city in Lyon,Kyoto,"Portla
 3
 $ rowkit count examples/people.ndjson --where 'age < 0'
 1
-# A command that needs nothing from the header before its rows reads the
-# file once, so standard input works.
+# Standard input: a pipe is read once when the command needs nothing from
+# its header before the rows, else first copied into a temporary file.
 $ rowkit count /dev/stdin < examples/people.csv
 12
-$ rowkit select /dev/stdin --columns name --limit 1 < examples/people.csv
+$ cat examples/people.csv | rowkit count /dev/stdin
+12
+$ cat examples/people.csv | rowkit select /dev/stdin --columns name,age --where 'age > 45'
+name,age
+Farah Aziz,52
+Ivo Petrov,47
+Lea Brandt,65
+$ cat examples/people.csv | rowkit top /dev/stdin age -k 1 --columns name
 name
-Ada Moreau
+Lea Brandt
+$ cat examples/people.csv | TMPDIR=$WORK/none rowkit stats /dev/stdin age
+! rowkit: cannot make a temporary file in $WORK/none: No such file or directory
+[2]
