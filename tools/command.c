@@ -11,6 +11,7 @@ void command_begin(CommandLine *line, int argc, char **argv, const OptionSpec *s
                    size_t n_names)
 {
     memset(line, 0, sizeof *line);
+    line->input.spool = -1; /* no descriptor yet: input_close must not close 0 */
     args_init(&line->args, argc, argv, specs, n_specs);
     line->with_filters = with_filters;
     line->positional_names = names;
