@@ -193,6 +193,14 @@ const char *rowkit_column_name(Ctx *ctx, size_t index);
  * array is not to be read. */
 int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
 
+/* How many bytes of the input the handle has consumed so far: a row counts
+ * once rowkit_next (or a batch) has read it, rows the predicates passed over
+ * included, and at the end the count is the input's size. Bytes read ahead
+ * into the handle's buffer do not count. Meant for progress displays:
+ * compare it with the file's size. Never fails and never touches the
+ * last-error message; 0 when ctx is NULL. */
+uint64_t rowkit_bytes_read(Ctx *ctx);
+
 /* Closes the file and frees the handle and everything it handed out. NULL is
  * ignored. */
 void rowkit_close(Ctx *ctx);
@@ -561,6 +569,10 @@ size_t rowkit_validator_n_columns(ValidatorCtx *vctx);
 uint64_t rowkit_validator_rows_total(ValidatorCtx *vctx);
 uint64_t rowkit_validator_rows_valid(ValidatorCtx *vctx);
 uint64_t rowkit_validator_rows_invalid(ValidatorCtx *vctx);
+
+/* The input bytes the validator has consumed so far, as rowkit_bytes_read
+ * counts them; 0 when vctx is NULL. */
+uint64_t rowkit_validator_bytes_read(ValidatorCtx *vctx);
 
 /* Closes the file and frees the handle and everything it handed out. NULL
  * is ignored. */

@@ -135,6 +135,10 @@ ROWKIT_EXPORT size_t rowkit_column_index(Ctx *ctx, const char *name) {
 
 ROWKIT_EXPORT size_t rowkit_n_columns(Ctx *ctx) { return ctx ? ctx->header_cstrs.size() : 0; }
 
+ROWKIT_EXPORT uint64_t rowkit_bytes_read(Ctx *ctx) {
+    return ctx ? ctx->query.source.bytesConsumed() : 0;
+}
+
 ROWKIT_EXPORT const char *rowkit_column_name(Ctx *ctx, size_t index) {
     if (!ctx || index >= ctx->header_cstrs.size()) return nullptr;
     return ctx->header_cstrs[index].cstr();

@@ -82,6 +82,10 @@ ROWKIT_EXPORT size_t rowkit_validator_n_columns(ValidatorCtx *vctx) {
     return vctx ? vctx->header_cstrs.size() : 0;
 }
 
+ROWKIT_EXPORT uint64_t rowkit_validator_bytes_read(ValidatorCtx *vctx) {
+    return vctx ? vctx->validator.bytesConsumed() : 0;
+}
+
 ROWKIT_EXPORT uint64_t rowkit_validator_rows_total(ValidatorCtx *vctx) {
     return vctx ? vctx->validator.rowNumber() : 0;
 }

@@ -53,6 +53,7 @@ Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk
     ROWKIT_TRY(allocBuffer(chunk_size));
     fd_ = fd;
     offset_ = begin;
+    begin_ = begin;
     end_ = end > begin ? end : begin;
     return Status();
 }

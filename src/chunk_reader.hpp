@@ -67,6 +67,9 @@ public:
     // Whether a refill found nothing more: with unread() empty, the input
     // is exhausted.
     bool inputEnded() const { return eof_; }
+    // Bytes of the source consumed so far: read from it, less what the chunk
+    // still holds unread. Counted from the start of a range.
+    uint64_t bytesConsumed() const { return offset_ - begin_ - (len_ - pos_); }
 
     // ---- lines ------------------------------------------------------------
 
@@ -97,6 +100,7 @@ private:
     int fd_ = -1;             // the descriptor read from: owned_'s or a borrowed one
     uint64_t offset_ = 0;     // next byte to read, in the file or in bytes_
     uint64_t end_ = 0;        // the source ends here (exclusive), or at the file's end
+    uint64_t begin_ = 0;      // where offset_ started: a range's first byte, else 0
     bool positional_ = true;  // fd_ is read with pread; false for pipes and devices
     std::unique_ptr<char, FreeBytes> buf_;  // the chunk buffer
     size_t cap_ = 0;                        // chunk size

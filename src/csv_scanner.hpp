@@ -53,6 +53,7 @@ public:
 
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
+    uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
 
 private:
     Status readHeader();

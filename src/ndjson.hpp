@@ -122,6 +122,7 @@ public:
 
     Mode mode() const { return mode_; }
     const InputLimits &limits() const { return limits_; }
+    uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
 
 private:
     Status detectMode();

@@ -74,6 +74,10 @@ public:
     RowResult next();
     std::optional<size_t> columnIndex(std::string_view name) const;
     std::span<const OwnedStr> header() const;
+    // Input bytes the open reader has consumed so far.
+    uint64_t bytesConsumed() const {
+        return format == Format::csv ? csv.bytesConsumed() : ndjson.bytesConsumed();
+    }
     // The rows left in the open reader, counted without splitting them when
     // no input limit is set (the readers' countRemaining); consumes them.
     Result<size_t> countFastPath();

@@ -137,6 +137,7 @@ public:
     std::span<const OwnedStr> header() const { return query_.header(); }
     const Schema &schema() const { return schema_; }
     uint64_t rowNumber() const { return row_number_; }
+    uint64_t bytesConsumed() const { return query_.source.bytesConsumed(); }
     uint64_t rowsValid() const { return rows_valid_; }
     uint64_t rowsInvalid() const { return rows_invalid_; }
 

@@ -182,6 +182,63 @@ TEST(CApiScanner, SteadyStateRowsAllocateNothing) {
     rowkit_close(ctx);
 }
 
+// The bytes read follow the rows taken, line by line across chunk
+// boundaries, for CSV and JSON records, through the scanner and the
+// validator alike; they end at the input's size. Filtered-out rows are
+// consumed too. NULL handles give 0 and the message is left alone.
+TEST(CApiScanner, BytesReadFollowTheRowsTaken) {
+    TempDir dir;
+    std::string csv = "id,name\n", ndjson;
+    std::vector<uint64_t> csv_ends, ndjson_ends;
+    for (int i = 0; i < 30000; ++i) {  // past one 256 KiB chunk in both forms
+        csv += std::to_string(i) + ",\"n " + std::to_string(i) + "\"\n";
+        ndjson += "{\"id\":" + std::to_string(i) + ",\"name\":\"n\"}\n";
+        csv_ends.push_back(csv.size());
+        ndjson_ends.push_back(ndjson.size());
+    }
+    const std::string csv_path = dir.write("b.csv", csv);
+    const std::string json_path = dir.write("b.ndjson", ndjson);
+    const char *schema = R"({"id":{"type":"integer"}})";
+    for (int validator = 0; validator < 2; ++validator) {
+        for (const auto &[path, ends] : {std::pair{csv_path, csv_ends}, {json_path, ndjson_ends}}) {
+            Ctx *ctx = validator ? nullptr : rowkit_open(path.c_str(), nullptr);
+            ValidatorCtx *v = validator ? rowkit_validator_open(path.c_str(), schema) : nullptr;
+            ASSERT_TRUE(ctx || v) << path;
+            auto bytes = [&] {
+                return ctx ? rowkit_bytes_read(ctx) : rowkit_validator_bytes_read(v);
+            };
+            auto next = [&] {
+                return ctx ? rowkit_next(ctx, nullptr, nullptr)
+                           : rowkit_validator_next(v, nullptr, nullptr, nullptr, nullptr);
+            };
+            size_t mismatches = 0;
+            for (uint64_t end : ends) {
+                ASSERT_EQ(next(), 1);
+                mismatches += bytes() != end;
+            }
+            EXPECT_EQ(mismatches, 0u) << path << " validator " << validator;
+            EXPECT_EQ(next(), 0);
+            EXPECT_EQ(bytes(), ends.back());
+            rowkit_close(ctx);
+            rowkit_validator_close(v);
+        }
+    }
+    // A filter that passes nothing still reads the whole file.
+    const CPredicate none = pred(0, ROWKIT_OP_LT, "-1");
+    COptions options = ROWKIT_OPTIONS_INIT;
+    options.where = &none;
+    options.n_where = 1;
+    Ctx *ctx = rowkit_open(csv_path.c_str(), &options);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), 0);
+    EXPECT_EQ(rowkit_bytes_read(ctx), csv.size());
+    rowkit_close(ctx);
+    EXPECT_EQ(rowkit_next(nullptr, nullptr, nullptr), -1);
+    EXPECT_EQ(rowkit_bytes_read(nullptr), 0u);
+    EXPECT_EQ(rowkit_validator_bytes_read(nullptr), 0u);
+    EXPECT_EQ(lastError(), "scanner is null");
+}
+
 TEST(CApiScanner, AllocationFailures) {
     TempDir dir;
     std::string path = dir.write("p.csv", kPeople);
