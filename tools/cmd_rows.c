@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "command.h"
 #include "output.h"
+#include "progress.h"
 #include "rowkit.h"
 
 static const char *const file_only[] = {"FILE"};
@@ -58,26 +59,95 @@ int cmd_count(int argc, char **argv)
     return command_end(&line, status);
 }
 
-enum { OPT_SELECT_COLUMNS = OPT_FIRST_OWN, OPT_SELECT_LIMIT, OPT_SELECT_FORMAT };
+/* Every row as CSV; 0 at the end or once the reader went away, -1 after
+ * reporting the library's error. */
+static int write_csv_rows(Ctx *ctx)
+{
+    const char *const *fields;
+    size_t n;
+    unsigned rows = 0;
+    int rc = 0;
+    while (!out_closed() && (rc = rowkit_next(ctx, &fields, &n)) == 1) {
+        out_csv_record(fields, n);
+        if (++rows % 1024 == 0 && progress_active())
+            progress_update(rowkit_bytes_read(ctx));
+    }
+    return !out_closed() && rc < 0 ? (fail_library(), -1) : 0;
+}
+
+/* Writes the rows of one batch, [[...],[...]], one array per line. The text
+ * is the library's: values are strings or arrays of numbers, strings hold
+ * no raw line break, so a row ends where its bracket depth falls back. */
+static void write_batch_rows(const char *json, size_t length)
+{
+    size_t depth = 0, row_start = 0;
+    int in_string = 0;
+    for (size_t i = 0; i < length; i++) {
+        char c = json[i];
+        if (in_string) {
+            if (c == '\\')
+                i++;
+            else if (c == '"')
+                in_string = 0;
+        } else if (c == '"') {
+            in_string = 1;
+        } else if (c == '[') {
+            if (++depth == 2)
+                row_start = i;
+        } else if (c == ']') {
+            if (depth-- == 2) {
+                out_bytes(json + row_start, i + 1 - row_start);
+                out_char('\n');
+            }
+        }
+    }
+}
+
+/* Every row as a JSON array of its values, one per line, through batches;
+ * 0, or -1 after reporting the library's error. */
+static int write_ndjson_rows(Ctx *ctx)
+{
+    Batch *batch;
+    int rc = 0;
+    while (!out_closed() && (rc = rowkit_next_batch(ctx, 4096, 1 << 20, &batch)) == 1) {
+        size_t length;
+        const char *json = rowkit_batch_json(batch, &length);
+        write_batch_rows(json, length);
+        rowkit_batch_free(batch);
+        if (progress_active())
+            progress_update(rowkit_bytes_read(ctx));
+    }
+    return !out_closed() && rc < 0 ? (fail_library(), -1) : 0;
+}
+
+enum { OPT_SELECT_COLUMNS = OPT_FIRST_OWN, OPT_SELECT_LIMIT, OPT_SELECT_FORMAT, OPT_SELECT_QUIET };
 
 int cmd_select(int argc, char **argv)
 {
-    static const OptionSpec specs[] = {
-        FILTER_OPTIONS, {"columns", 'c', 1}, {"limit", 'n', 1}, {"format", 0, 1}};
+    static const OptionSpec specs[] = {FILTER_OPTIONS,
+                                       {"columns", 'c', 1},
+                                       {"limit", 'n', 1},
+                                       {"format", 0, 1},
+                                       {"quiet", 'q', 0}};
     CommandLine line;
     command_begin(&line, argc, argv, specs, sizeof specs / sizeof specs[0], 1, file_only, 1);
     const char *columns_text = NULL;
     uint64_t limit = UINT64_MAX;
+    int ndjson = 0, quiet = 0;
     const char *value;
     int id;
     while ((id = command_next(&line, &value)) >= 0) {
-        if (id == OPT_SELECT_COLUMNS)
+        if (id == OPT_SELECT_COLUMNS) {
             columns_text = value;
-        else if (id == OPT_SELECT_LIMIT) {
+        } else if (id == OPT_SELECT_LIMIT) {
             if (args_number("--limit", value, INT64_MAX, &limit) < 0)
                 return command_end(&line, STATUS_ERROR);
-        } else if (strcmp(value, "csv") != 0) {
-            fail_usage("--format expects csv, got \"%s\"", value);
+        } else if (id == OPT_SELECT_QUIET) {
+            quiet = 1;
+        } else if (strcmp(value, "csv") == 0 || strcmp(value, "ndjson") == 0) {
+            ndjson = value[0] == 'n';
+        } else {
+            fail_usage("--format expects csv or ndjson, got \"%s\"", value);
             return command_end(&line, STATUS_ERROR);
         }
     }
@@ -103,15 +173,12 @@ int cmd_select(int argc, char **argv)
     if (!ctx) {
         status = STATUS_ERROR;
     } else {
-        input_write_header(&line.input, columns,
-                           columns ? n_columns : input_n_columns(&line.input));
-        const char *const *fields;
-        size_t n;
-        int rc = 0;
-        while (!out_closed() && (rc = rowkit_next(ctx, &fields, &n)) == 1)
-            out_csv_record(fields, n);
-        if (!out_closed() && rc < 0)
-            status = fail_library();
+        progress_start(line.input.path, quiet);
+        if (!ndjson)
+            input_write_header(&line.input, columns,
+                               columns ? n_columns : input_n_columns(&line.input));
+        if ((ndjson ? write_ndjson_rows(ctx) : write_csv_rows(ctx)) < 0)
+            status = STATUS_ERROR;
     }
     free(columns);
     return command_end(&line, status);

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "output.h"
+#include "progress.h"
 
 void command_begin(CommandLine *line, int argc, char **argv, const OptionSpec *specs,
                    size_t n_specs, int with_filters, const char *const *names,
@@ -63,6 +64,7 @@ int command_open(CommandLine *line, int twice)
 
 int command_end(CommandLine *line, int status)
 {
+    progress_end();
     filters_free(&line->filters);
     input_close(&line->input);
     return out_finish(status);

@@ -10,6 +10,10 @@
     "  'COLUMN in V1,V2,...'. Two numbers compare as numbers, anything else as\n"   \
     "  bytes. A value in double quotes keeps its blanks and commas.\n"
 
+#define PROGRESS_HELP                                                              \
+    "On a terminal, a file of more than 64 MiB shows its progress on standard\n" \
+    "error (percent read, MB/s, time elapsed) until the command ends.\n"
+
 #define COLUMN_HELP "COLUMN is a header name or #N, the zero-based column N.\n"
 
 const char cli_usage[] =
@@ -57,17 +61,21 @@ static const char count_usage[] =
     "  rowkit count examples/people.csv --where 'age >= 30'\n";
 
 static const char select_usage[] =
-    "usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]\n"
+    "usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson]"
+    " [--quiet]\n"
     "\n"
     "Prints the matching rows as CSV: a header line, then one line per row,\n"
     "a field in double quotes when it holds a comma, a double quote or a line\n"
-    "break.\n"
+    "break. With --format ndjson, one JSON array of the row's values per line\n"
+    "and no header line: strings, or an array of byte values for a value that\n"
+    "is not UTF-8.\n" PROGRESS_HELP
     "\n"
     "Options:\n"
     "  -c, --columns LIST   only these columns, in this order: names or #N,\n"
     "                       separated by commas\n"
     "  -n, --limit N        at most N rows\n"
-    "      --format csv     the output format\n"
+    "      --format FORMAT  csv (the default) or ndjson\n"
+    "  -q, --quiet          no progress line\n"
     "\n" FILTERS_HELP
     "\n"
     "Example:\n"

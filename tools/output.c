@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "progress.h"
 #include "rowkit.h"
 
 enum { BUFFER_SIZE = 64 * 1024 };
@@ -181,6 +182,7 @@ int out_finish(int status)
 static void vreport(const char *format, va_list args)
 {
     flush();
+    progress_clear();
     fputs("rowkit: ", stderr);
     vfprintf(stderr, format, args);
     fputc('\n', stderr);

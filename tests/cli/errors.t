@@ -25,10 +25,11 @@ $ rowkit sort $WORK/open.csv a
 [2]
 # A closed pipe ends the program quietly with status 0; other write errors
 # are reported.
-$ awk 'BEGIN { print "n,text"; for (i = 0; i < 200000; i++) print i ",row number " i }' > $WORK/big.csv; rowkit select $WORK/big.csv | head -n 3
+$ awk 'BEGIN { print "n,text"; for (i = 0; i < 200000; i++) print i ",row number " i }' > $WORK/big.csv; rowkit select $WORK/big.csv | head -n 3; rowkit select $WORK/big.csv --format ndjson | head -n 1
 n,text
 0,row number 0
 1,row number 1
+["0","row number 0"]
 $ rowkit scan $WORK/big.csv | head -n 2
 n,text
 0,row number 0

@@ -67,3 +67,18 @@ $ rowkit select -w 'id in 2,4' -c name -- examples/people.csv
 name
 Ben Okafor
 Dev Sharma
+# --format ndjson: one JSON array of values per line through the library's
+# batches, no header line; bytes that are not UTF-8 come as their numbers.
+$ rowkit select examples/people.ndjson --format ndjson -c name,city -w 'age > 45'
+["Farah Aziz","Amman"]
+["Ivo Petrov","Plovdiv"]
+["Lea Brandt","Bremen"]
+["Nia Obi",""]
+$ printf 'a,b\n"say ""hi"", [x]",\\\n\377,\n' > $WORK/odd.csv; rowkit select $WORK/odd.csv --format=ndjson -n 5
+["say \"hi\", [x]","\\"]
+[[255],""]
+$ rowkit select examples/people.csv --format ndjson -w 'age > 100'
+$ rowkit select examples/people.csv --format tsv
+! rowkit: --format expects csv or ndjson, got "tsv"
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
+[2]

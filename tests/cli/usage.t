@@ -6,7 +6,7 @@ Reads CSV files with a header line and JSON records (.ndjson, .jsonl,
 $ rowkit help top | head -n 1
 usage: rowkit top FILE COLUMN [-k N] [--ascending] [--columns LIST] [FILTERS]
 $ rowkit select -h | head -n 1
-usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 $ rowkit count examples/people.csv --where 'age = 1' --help | head -n 1
 usage: rowkit count FILE [FILTERS]
 $ rowkit --version
@@ -38,27 +38,27 @@ $ rowkit stats examples/people.csv
 [2]
 $ rowkit select examples/people.csv --bogus
 ! rowkit: unknown option --bogus
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv -x
 ! rowkit: unknown option -x
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --columns
 ! rowkit: option -c (--columns) needs a value
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --limit -1
 ! rowkit: --limit expects a whole number, got "-1"
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --limit 99999999999999999999
 ! rowkit: --limit must be at most 9223372036854775807, got "99999999999999999999"
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --format xml
-! rowkit: --format expects csv, got "xml"
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: --format expects csv or ndjson, got "xml"
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit top examples/people.csv age -k ten
 ! rowkit: -k expects a whole number, got "ten"
@@ -71,11 +71,11 @@ $ rowkit sort examples/people.csv --descending=yes age
 # Columns: unknown names, #N out of range, quoted lists.
 $ rowkit select examples/people.csv --columns name,nme
 ! rowkit: unknown column "nme"
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --columns '#5'
 ! rowkit: column #5 is out of range: the header has 5 columns
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit stats examples/people.csv '#99999999999999999999999'
 ! rowkit: column #99999999999999999999999 is out of range: the header has 5 columns
@@ -83,11 +83,11 @@ $ rowkit stats examples/people.csv '#99999999999999999999999'
 [2]
 $ rowkit select examples/people.csv --columns '"name'
 ! rowkit: --columns: a quote is not closed
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 $ rowkit select examples/people.csv --columns '"name"x'
 ! rowkit: --columns: unexpected text after a closing quote
-! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv]
+! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
 # Bad --where expressions.
 $ rowkit count examples/people.csv --where 'age'
