@@ -2,6 +2,7 @@
 #include "input.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -13,28 +14,94 @@
 #include "args.h"
 #include "output.h"
 
-/* Copies the input at `path` into an unlinked temporary file and makes
- * that file the input; 0, or -1 after a report. */
+/* The suffix that makes the library read `path` as JSON records, or NULL. */
+static const char *json_suffix(const char *path)
+{
+    static const char *const suffixes[] = {".ndjson", ".jsonl", ".json"};
+    size_t length = strlen(path);
+    for (size_t i = 0; i < sizeof suffixes / sizeof suffixes[0]; i++) {
+        size_t n = strlen(suffixes[i]);
+        if (length >= n && strcmp(path + length - n, suffixes[i]) == 0)
+            return suffixes[i];
+    }
+    return NULL;
+}
+
+/* A spool that must keep a JSON suffix, for the library to read it as
+ * JSON records, cannot be reached through /proc/self/fd: it is the file
+ * "input" plus the suffix in a new directory, both removed by
+ * remove_named_spool, also when a signal ends the program. */
+static char named_spool_dir[4096], named_spool[4200];
+static volatile sig_atomic_t named_spool_exists;
+
+static void remove_named_spool(void)
+{
+    if (named_spool_exists) {
+        named_spool_exists = 0;
+        unlink(named_spool);
+        rmdir(named_spool_dir);
+    }
+}
+
+static void remove_named_spool_and_die(int signal_number)
+{
+    remove_named_spool();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+/* A new temporary file for a copy of `path`: unlinked at once for CSV,
+ * named with the path's suffix for JSON records. Its descriptor, or -1. */
+static int make_spool(const char *path, const char *directory, char *name, size_t name_size)
+{
+    const char *suffix = json_suffix(path);
+    if (!suffix) {
+        snprintf(name, name_size, "%s/rowkit-XXXXXX", directory);
+        int fd = mkstemp(name);
+        if (fd >= 0) {
+            unlink(name);
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        return fd;
+    }
+    snprintf(named_spool_dir, sizeof named_spool_dir, "%s/rowkit-XXXXXX", directory);
+    if (!mkdtemp(named_spool_dir))
+        return -1;
+    snprintf(named_spool, sizeof named_spool, "%s/input%s", named_spool_dir, suffix);
+    int fd = open(named_spool, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        int saved = errno;
+        rmdir(named_spool_dir);
+        errno = saved;
+        return -1;
+    }
+    named_spool_exists = 1;
+    static const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (size_t i = 0; i < sizeof signals / sizeof signals[0]; i++)
+        signal(signals[i], remove_named_spool_and_die);
+    snprintf(name, name_size, "%s", named_spool);
+    return fd;
+}
+
+/* Copies the input at `path` into a temporary file and makes that file the
+ * input; 0, or -1 after a report. */
 static int spool(Input *input, const char *path)
 {
     const char *directory = getenv("TMPDIR");
     if (!directory || !*directory)
         directory = "/tmp";
-    char name[4096];
-    int length = snprintf(name, sizeof name, "%s/rowkit-XXXXXX", directory);
-    if (length < 0 || (size_t)length >= sizeof name)
+    char name[4200];
+    if (strlen(directory) > 4000)
         return fail("cannot make a temporary file: TMPDIR is too long"), -1;
     int from = open(path, O_RDONLY | O_CLOEXEC);
     if (from < 0)
         return fail("cannot read %s: %s", path, strerror(errno)), -1;
-    int to = mkstemp(name);
+    int to = make_spool(path, directory, name, sizeof name);
     if (to < 0) {
         int saved = errno;
         close(from);
         return fail("cannot make a temporary file in %s: %s", directory, strerror(saved)), -1;
     }
-    unlink(name);
-    fcntl(to, F_SETFD, FD_CLOEXEC);
     static char block[1 << 16];
     const char *failed = NULL;
     int saved = 0;
@@ -60,11 +127,16 @@ static int spool(Input *input, const char *path)
     close(from);
     if (failed) {
         close(to);
+        remove_named_spool();
         return fail("cannot copy %s: %s: %s", path, failed, strerror(saved)), -1;
     }
     input->spool = to;
-    snprintf(input->spool_path, sizeof input->spool_path, "/proc/self/fd/%d", to);
-    input->path = input->spool_path;
+    if (named_spool_exists)
+        input->path = named_spool;
+    else {
+        snprintf(input->spool_path, sizeof input->spool_path, "/proc/self/fd/%d", to);
+        input->path = input->spool_path;
+    }
     input->reopenable = 1;
     return 0;
 }
@@ -85,8 +157,15 @@ int input_open(Input *input, const char *path, int twice)
     return input->header ? 0 : (fail_library(), -1);
 }
 
+int input_is_json(const char *path) { return json_suffix(path) != NULL; }
+
 void input_close(Input *input)
 {
+    for (size_t i = 0; i < input->n_names; i++)
+        free(input->names[i]);
+    free(input->names);
+    input->names = NULL;
+    input->n_names = 0;
     if (input->rows != input->header)
         rowkit_close(input->rows);
     rowkit_close(input->header);
@@ -94,6 +173,7 @@ void input_close(Input *input)
     if (input->spool >= 0)
         close(input->spool);
     input->spool = -1;
+    remove_named_spool();
 }
 
 Ctx *input_rows(Input *input, const COptions *options)
@@ -111,11 +191,27 @@ Ctx *input_rows(Input *input, const COptions *options)
     return input->rows;
 }
 
-size_t input_n_columns(const Input *input) { return rowkit_n_columns(input->header); }
+size_t input_n_columns(const Input *input)
+{
+    return input->names ? input->n_names : rowkit_n_columns(input->header);
+}
 
 const char *input_column_name(const Input *input, size_t index)
 {
+    if (input->names)
+        return index < input->n_names ? input->names[index] : NULL;
     return rowkit_column_name(input->header, index);
+}
+
+/* The first header name equal to `name`, or SIZE_MAX. */
+static size_t column_index(const Input *input, const char *name)
+{
+    if (!input->names)
+        return rowkit_column_index(input->header, name);
+    for (size_t i = 0; i < input->n_names; i++)
+        if (strcmp(input->names[i], name) == 0)
+            return i;
+    return SIZE_MAX;
 }
 
 void input_write_header(const Input *input, const size_t *columns, size_t n)
@@ -157,7 +253,7 @@ int input_column(const Input *input, const char *reference, size_t *out)
         *out = index;
         return 0;
     }
-    size_t index = rowkit_column_index(input->header, reference);
+    size_t index = column_index(input, reference);
     if (index == SIZE_MAX)
         return fail_usage("unknown column \"%s\"", reference), -1;
     *out = index;

@@ -14,6 +14,8 @@ typedef struct Input {
     int reopenable;   /* a regular file, or the spool: it can be opened again */
     int spool;        /* descriptor of the spool file, or -1 */
     char spool_path[32];
+    char **names;     /* the header as split by input_open_delimited, else NULL */
+    size_t n_names;
 } Input;
 
 /* Opens `path` and reads its header; 0, or -1 after reporting the error.
@@ -22,6 +24,9 @@ typedef struct Input {
  * read twice, so it is then first copied into an unlinked temporary file
  * (in $TMPDIR, else /tmp) that stands in for it. */
 int input_open(Input *input, const char *path, int twice);
+/* Whether the library reads `path` as JSON records, by its suffix. */
+int input_is_json(const char *path);
+
 /* Closes both handles and the spool. */
 void input_close(Input *input);
 

@@ -82,3 +82,9 @@ $ rowkit select examples/people.csv --format tsv
 ! rowkit: --format expects csv or ndjson, got "tsv"
 ! rowkit: usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 [2]
+# A FIFO named like JSON records is copied into a file that keeps its suffix,
+# so the copy is read as JSON records too, and removed at the end.
+$ mkfifo $WORK/fifo.ndjson; mkdir $WORK/tmp; cat examples/people.ndjson > $WORK/fifo.ndjson & TMPDIR=$WORK/tmp rowkit select $WORK/fifo.ndjson -c name,city -n 2; ls $WORK/tmp
+name,city
+Ada Moreau,Lyon
+Ben Okafor,Lagos
