@@ -6,19 +6,22 @@
 #include "cli.h"
 #include "command.h"
 #include "output.h"
+#include "progress.h"
 #include "rowkit.h"
 
 static const char *const file_only[] = {"FILE"};
 
 /* The matching rows of the whole file in columns; NULL after reporting the
  * library's error. */
-static CollectColumnarCtx *collect(CommandLine *line)
+static CollectColumnarCtx *collect(CommandLine *line, int quiet)
 {
     COptions options = filters_options(&line->filters);
     Ctx *ctx = input_rows(&line->input, &options);
     if (!ctx)
         return NULL;
+    progress_wait_start(line->input.path, quiet, "scanning");
     CollectColumnarCtx *columns = rowkit_collect_columnar(ctx);
+    progress_wait_end();
     if (!columns)
         fail_library();
     return columns;
@@ -87,21 +90,25 @@ static int write_rows(const Input *input, CollectColumnarCtx *columns)
     return 0;
 }
 
-enum { OPT_SCAN_SUMMARY = OPT_FIRST_OWN };
+enum { OPT_SCAN_SUMMARY = OPT_FIRST_OWN, OPT_SCAN_QUIET };
 
 int cmd_scan(int argc, char **argv)
 {
-    static const OptionSpec specs[] = {FILTER_OPTIONS, {"summary", 0, 0}};
+    static const OptionSpec specs[] = {FILTER_OPTIONS, {"summary", 0, 0}, {"quiet", 'q', 0}};
     CommandLine line;
     command_begin(&line, argc, argv, specs, sizeof specs / sizeof specs[0], 1, file_only, 1);
-    int summary = 0;
+    int summary = 0, quiet = 0;
     const char *value;
     int id;
-    while ((id = command_next(&line, &value)) >= 0)
-        summary = 1;
+    while ((id = command_next(&line, &value)) >= 0) {
+        if (id == OPT_SCAN_SUMMARY)
+            summary = 1;
+        else
+            quiet = 1;
+    }
     if (id == ARGS_ERROR || command_open(&line, 0) < 0)
         return command_end(&line, STATUS_ERROR);
-    CollectColumnarCtx *columns = collect(&line);
+    CollectColumnarCtx *columns = collect(&line, quiet);
     if (!columns)
         return command_end(&line, STATUS_ERROR);
     int status = STATUS_OK;

@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "command.h"
 #include "output.h"
+#include "progress.h"
 #include "rowkit.h"
 
 /* The schema file as one NUL-terminated text; NULL after reporting why it
@@ -65,20 +66,23 @@ static uint64_t rows_invalid(const char *report)
 
 static const char *const file_only[] = {"FILE"};
 
-enum { OPT_SCHEMA, OPT_MAX_ERRORS };
+enum { OPT_SCHEMA, OPT_MAX_ERRORS, OPT_QUIET };
 
 int cmd_validate(int argc, char **argv)
 {
-    static const OptionSpec specs[] = {{"schema", 's', 1}, {"max-errors", 0, 1}};
+    static const OptionSpec specs[] = {{"schema", 's', 1}, {"max-errors", 0, 1}, {"quiet", 'q', 0}};
     CommandLine line;
     command_begin(&line, argc, argv, specs, sizeof specs / sizeof specs[0], 0, file_only, 1);
     const char *schema_path = NULL;
     uint64_t max_errors = 0; /* the library's default */
+    int quiet = 0;
     const char *value;
     int id;
     while ((id = command_next(&line, &value)) >= 0) {
         if (id == OPT_SCHEMA) {
             schema_path = value;
+        } else if (id == OPT_QUIET) {
+            quiet = 1;
         } else if (args_number("--max-errors", value, SIZE_MAX, &max_errors) < 0) {
             return command_end(&line, STATUS_ERROR);
         } else if (max_errors == 0) {
@@ -97,7 +101,9 @@ int cmd_validate(int argc, char **argv)
         return command_end(&line, STATUS_ERROR);
 
     int status = STATUS_OK;
+    progress_wait_start(line.positionals[0], quiet, "validating");
     ValidationReport *report = rowkit_validate(line.positionals[0], schema, (size_t)max_errors);
+    progress_wait_end();
     if (!report) {
         status = fail_library();
     } else {

@@ -18,5 +18,6 @@ run "rowkit count examples/people.csv --where 'age >= 30'"
 run "rowkit select examples/people.csv --columns name,age,city --where 'age >= 30' --where 'city != Lyon'"
 run "rowkit stats examples/people.csv age"
 run "rowkit top examples/people.ndjson age -k 3 --columns name,age"
+run "rowkit select examples/people.ndjson --columns id,name --where 'id > 12' --format ndjson"
 run "rowkit validate examples/people.ndjson --schema examples/people.schema.json"
 exit 0

@@ -123,30 +123,32 @@ static const char sort_usage[] =
     "  rowkit sort examples/people.csv city --columns city,name\n";
 
 static const char scan_usage[] =
-    "usage: rowkit scan FILE [--summary] [FILTERS]\n"
+    "usage: rowkit scan FILE [--summary] [--quiet] [FILTERS]\n"
     "\n"
     "Collects the matching rows of the whole file into columns (the library's\n"
     "columnar collect, every row brought to one width) and writes them back as\n"
-    "CSV; with --summary, the rows and bytes of each column instead.\n"
+    "CSV; with --summary, the rows and bytes of each column instead.\n" PROGRESS_HELP
     "\n"
     "Options:\n"
     "      --summary        one line per column: name, rows, bytes\n"
+    "  -q, --quiet          no progress line\n"
     "\n" FILTERS_HELP
     "\n"
     "Example:\n"
     "  rowkit scan examples/people.ndjson --summary\n";
 
 static const char validate_usage[] =
-    "usage: rowkit validate FILE --schema SCHEMA [--max-errors N]\n"
+    "usage: rowkit validate FILE --schema SCHEMA [--max-errors N] [--quiet]\n"
     "\n"
     "Checks every row of FILE against the JSON schema in the file SCHEMA and\n"
     "prints the report as one line of JSON: row counts, error counts by rule\n"
-    "and the first errors. Exit status 1 when any row is invalid.\n"
+    "and the first errors. Exit status 1 when any row is invalid.\n" PROGRESS_HELP
     "\n"
     "Options:\n"
     "  -s, --schema SCHEMA  the schema file\n"
     "      --max-errors N   keep at most N errors in the report (default 100);\n"
     "                       every error is still counted\n"
+    "  -q, --quiet          no progress line\n"
     "\n"
     "Example:\n"
     "  rowkit validate examples/people.ndjson --schema examples/people.schema.json\n";

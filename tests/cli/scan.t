@@ -9,7 +9,7 @@ id,name,age,city,email
 13,Mo Idris,-4,Oslo,mo@example.org
 14,Nia Obi,thirty,,nia@example.org
 x15,O,38,Tunis,
-$ rowkit scan examples/people.csv --summary
+$ rowkit scan examples/people.csv --summary --quiet
 column,rows,bytes
 id,12,15
 name,12,123
