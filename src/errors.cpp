@@ -32,6 +32,7 @@ Error errorFromErrno(int err) {
         case ENFILE: return Error::SystemFdQuotaExceeded;
         case EIO: return Error::InputOutput;
         case ENOSPC: return Error::NoSpaceLeft;
+        case EDQUOT: return Error::DiskQuota;
         case EAGAIN: return Error::SystemResources;
         default: return Error::Unexpected;
     }

@@ -51,6 +51,7 @@ namespace rowkit {
     X(SystemFdQuotaExceeded)     \
     X(InputOutput)               \
     X(NoSpaceLeft)               \
+    X(DiskQuota)                 \
     X(SystemResources)           \
     X(Unexpected)
 

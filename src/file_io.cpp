@@ -13,11 +13,19 @@ namespace {
 uint64_t g_reads = 0;
 uint64_t g_fail_read_at = 0;
 int g_fail_errno = 0;
+uint64_t g_outputs = 0;
+uint64_t g_fail_output_at = 0;
+int g_fail_output_errno = 0;
 }  // namespace
 void failReadAt(uint64_t nth, int err) {
     g_reads = 0;
     g_fail_read_at = nth;
     g_fail_errno = err;
+}
+void failOutputAt(uint64_t nth, int err) {
+    g_outputs = 0;
+    g_fail_output_at = nth;
+    g_fail_output_errno = err;
 }
 }  // namespace file_hook
 static bool readHookFails() {
@@ -28,8 +36,17 @@ static bool readHookFails() {
     errno = g_fail_errno;
     return true;
 }
+static bool outputHookFails() {
+    using namespace file_hook;
+    if (g_fail_output_at == 0) return false;
+    if (++g_outputs != g_fail_output_at) return false;
+    g_fail_output_at = 0;
+    errno = g_fail_output_errno;
+    return true;
+}
 #else
 static bool readHookFails() { return false; }
+static bool outputHookFails() { return false; }
 #endif
 
 FileHandle &FileHandle::operator=(FileHandle &&o) noexcept {
@@ -96,5 +113,76 @@ Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset) {
 }
 
 Result<size_t> readChunk(int fd, char *buf, size_t n) { return readFull(fd, buf, n, nullptr); }
+
+}  // namespace rowkit
+
+namespace rowkit {
+
+Result<CreatedFile> createExclusive(const char *path) {
+    int fd;
+    do {
+        fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errorFromErrno(errno);
+    CreatedFile out;
+    out.file = FileHandle(fd);
+    struct stat st;
+    // Without its identity the new file could not be removed safely; it
+    // stays (empty) and the error is reported.
+    if (fstat(fd, &st) != 0) return errorFromErrno(errno);
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    return out;
+}
+
+void removeIfSame(const char *path, const CreatedFile &created) {
+    struct stat st;
+    if (fstatat(AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (static_cast<uint64_t>(st.st_dev) != created.device ||
+        static_cast<uint64_t>(st.st_ino) != created.inode)
+        return;
+    (void)unlinkat(AT_FDCWD, path, 0);
+}
+
+Status writeAll(int fd, std::string_view bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        if (outputHookFails()) return errorFromErrno(errno);
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return errorFromErrno(errno);
+        }
+        if (w == 0) return Error::WriteFailed;  // no progress and no reason given
+        done += static_cast<size_t>(w);
+    }
+    return Status();
+}
+
+Status syncAndClose(FileHandle &file) {
+    const int fd = file.fd();
+    Error error = Error::Unexpected;
+    bool failed = false;
+    if (outputHookFails() || ::fsync(fd) != 0) {
+        failed = true;
+        error = errorFromErrno(errno);
+    }
+    // The descriptor is released even when close reports an error, so it is
+    // never retried; EINTR says only that the close was interrupted, after
+    // the data was already synced.
+    (void)file.release();
+    int closed = ::close(fd);
+    int close_errno = errno;
+    if (outputHookFails()) {
+        closed = -1;
+        close_errno = errno;
+    }
+    if (closed != 0 && close_errno != EINTR && !failed) {
+        failed = true;
+        error = errorFromErrno(close_errno);
+    }
+    if (failed) return error;
+    return Status();
+}
 
 }  // namespace rowkit

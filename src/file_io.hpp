@@ -1,9 +1,11 @@
-// The file layer: read-only opens, size queries and reads that retry on EINTR.
+// The file layer: read-only opens, size queries and reads that retry on EINTR;
+// exclusive creation, writes, sync and removal of output files.
 // Platform failures come back as the library's error names.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "errors.hpp"
 
@@ -23,6 +25,12 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     void close();
+    // Gives up the descriptor without closing it.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_ = -1;
@@ -55,11 +63,43 @@ Result<size_t> readChunkAt(int fd, char *buf, size_t n, uint64_t offset);
 // have no positions: pipes, FIFOs, character devices.
 Result<size_t> readChunk(int fd, char *buf, size_t n);
 
+// ---- output files ----------------------------------------------------------
+
+// A file this process has just created, and the identity (device and inode)
+// it had at creation, by which it is told apart from any file that may take
+// its name later.
+struct CreatedFile {
+    FileHandle file;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+};
+
+// Creates `path` (relative paths from the current directory) write-only,
+// exclusively (PathAlreadyExists when the name exists, also as a link; an
+// existing file is never touched), with permission bits 0666 before the
+// umask, close-on-exec.
+Result<CreatedFile> createExclusive(const char *path);
+
+// Removes `path` if it still names the file created as `created`, checked
+// without following a link; anything else under that name stays. Errors
+// are ignored: this runs while another error is being reported.
+void removeIfSame(const char *path, const CreatedFile &created);
+
+// Writes all of `bytes`, retrying on EINTR and looping over short writes.
+Status writeAll(int fd, std::string_view bytes);
+
+// fsync, then close, both checked (a full disk or a quota can surface only
+// there). The handle is closed in every case.
+Status syncAndClose(FileHandle &file);
+
 #if ROWKIT_TEST_HOOKS
-// Test hook: the nth read from now (1-based) fails with errno `err`; 0 disables.
 namespace file_hook {
+// Test hook: the nth read from now (1-based) fails with errno `err`; 0 disables.
 void failReadAt(uint64_t nth, int err);
-}
+// Test hook: the nth output operation from now (each write, fsync and
+// close of an output file) fails with errno `err`; 0 disables.
+void failOutputAt(uint64_t nth, int err);
+}  // namespace file_hook
 #endif
 
 }  // namespace rowkit

@@ -18,7 +18,8 @@ TEST(Errors, NamesAreTheEnumeratorSpellingsAndErrnoMapsToThem) {
 #undef CHECK_NAME
     for (auto [err, want] : {std::pair{ENOENT, Error::FileNotFound}, {EPERM, Error::AccessDenied},
                              {EISDIR, Error::IsDir}, {ENOMEM, Error::OutOfMemory},
-                             {ENOSPC, Error::NoSpaceLeft}, {EIO, Error::InputOutput},
+                             {ENOSPC, Error::NoSpaceLeft}, {EDQUOT, Error::DiskQuota},
+                             {EIO, Error::InputOutput},
                              {EMFILE, Error::ProcessFdQuotaExceeded},
                              {ENFILE, Error::SystemFdQuotaExceeded},
                              {EAGAIN, Error::SystemResources}, {0, Error::Unexpected},
