@@ -578,6 +578,75 @@ uint64_t rowkit_validator_bytes_read(ValidatorCtx *vctx);
  * is ignored. */
 void rowkit_validator_close(ValidatorCtx *vctx);
 
+/* ==========================================================================
+ * Validation into files
+ * ========================================================================== */
+
+/* The totals of rowkit_validate_to_files. */
+typedef struct Stats {
+    uint64_t rows_total;   /* rows read */
+    uint64_t rows_valid;   /* rows written to the accepted file */
+    uint64_t rows_invalid; /* rows written to the rejected file */
+    uint64_t errors_total; /* errors of all rows (every error is kept) */
+} Stats;
+
+/* Validates the file at `path` (read as by rowkit_open with no options)
+ * against `schema_json` (the schema of rowkit_validate) and splits it in one
+ * pass into two new files:
+ *  - `accepted`: CSV, the header and then every row without errors, each
+ *    record ended by CR LF, fields separated by commas and quoted only when
+ *    they hold a comma, a double quote, a CR or an LF (quotes doubled); a
+ *    record of one empty field is written as "";
+ *  - `rejected`: one line per row with errors, ended by LF:
+ *      {"values":["7","x"],"errors":[{"row":2,"column":0,...}]}
+ *    with every error of the row, as in the report of rowkit_validate.
+ * Header names and fields must be valid UTF-8. Both files are created
+ * exclusively (an existing file is never touched; mode 0666 less the
+ * umask), written through 64 KiB buffers, then flushed, synced to the disk
+ * and closed before the call returns, so a successful split is durable.
+ *
+ * Returns 0 and fills *out; or -1 with *out zeroed and
+ * "validate_to_files requires input, schema, two outputs and stats" (a
+ * NULL argument) or "validate_to_files failed: " followed by an error name:
+ * FileNotFound, BadSchema, UnknownColumn, ... (nothing created);
+ * PathAlreadyExists (an output exists); InvalidUtf8, UnterminatedQuote,
+ * InvalidJson, NoSpaceLeft, DiskQuota, InputOutput, OutOfMemory, ... (a
+ * failure midway, also while syncing or closing). On every failure neither
+ * output remains: a file this call created is removed, and only while its
+ * name still names that file. */
+int rowkit_validate_to_files(const char *path, const char *schema_json, const char *accepted,
+                             const char *rejected, Stats *out);
+
+/* ==========================================================================
+ * Validation outcome
+ * ========================================================================== */
+
+/* Validates in one call and answers with one NUL-terminated JSON text.
+ * `format` 0: the first `input_len` bytes of `input` are a file path (no
+ * NUL needed after them; a NUL among them is refused with BadPathName),
+ * read as by rowkit_open; 1: `input` holds `input_len` bytes of CSV text;
+ * 2: `input` holds JSON records (one object per line, or an array of
+ * objects). `full` 0: the text is "true" when every row is valid, else
+ * "false", answered at the first invalid row (no later row is read);
+ * `full` 1: the array of the invalid rows, [] when there is none:
+ *   [{"values":["1","x"],"errors":[{"column":1,"column_name":"b",
+ *     "rule":"bad_type","value":"x"}]}]
+ * (error objects as in the report, without "row"). Header names and the
+ * fields of every row read must be valid UTF-8.
+ *
+ * Returns the text, owned by the caller and freed by rowkit_outcome_free,
+ * or NULL with "input is null", "schema is null", "invalid validation
+ * options" (format not 0 to 2, full not 0 or 1), "validate failed: "
+ * followed by an error name (BadPathName, FileNotFound, EmptyFile, also
+ * for input_len 0 with format 1 or 2, BadSchema, UnknownColumn,
+ * InvalidUtf8, UnterminatedQuote, InvalidJson, OutOfMemory, ...) or
+ * "out of memory". */
+char *rowkit_validate_outcome(const uint8_t *input, size_t input_len, const char *schema_json,
+                              int format, int full);
+
+/* Frees a text of rowkit_validate_outcome. NULL is ignored. */
+void rowkit_outcome_free(char *result);
+
 #ifdef __cplusplus
 }
 #endif

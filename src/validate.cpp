@@ -259,6 +259,38 @@ Result<std::optional<ValidatedRow>> Validator::nextWithSink(size_t limit, uint64
     return std::optional<ValidatedRow>(out);
 }
 
+Result<std::optional<ValidatedRow>> Validator::nextOutcome(size_t limit) {
+    Result<std::optional<ValidatedRow>> r = nextWithSink(limit, nullptr);
+    if (r.ok() && r->has_value()) ROWKIT_TRY(requireUtf8((*r)->row));
+    return r;
+}
+
+Status Validator::writeOutcome(ByteBuf &out, bool full) {
+    for (const OwnedStr &name : header())
+        if (!isValidUtf8(name.view())) return Error::InvalidUtf8;
+    if (full) ROWKIT_TRY(writeJsonRaw(out, "["));
+    bool first = true;
+    for (;;) {
+        // Without `full` only validity counts: no error is kept.
+        Result<std::optional<ValidatedRow>> r = nextOutcome(full ? SIZE_MAX : 0);
+        if (!r.ok()) return r.error();
+        if (!r->has_value()) break;
+        if (!full) {
+            if (rows_invalid_ > 0) return writeJsonRaw(out, "false");
+            continue;
+        }
+        const ValidatedRow &row = **r;
+        if (row.errors.empty()) continue;
+        ROWKIT_TRY(writeJsonRaw(out, first ? "{\"values\":" : ",{\"values\":"));
+        first = false;
+        ROWKIT_TRY(writeJsonTextArray(out, row.row));
+        ROWKIT_TRY(writeJsonRaw(out, ",\"errors\":"));
+        ROWKIT_TRY(writeRowErrorsJson(out, row.errors, false));
+        ROWKIT_TRY(writeJsonRaw(out, "}"));
+    }
+    return writeJsonRaw(out, full ? "]" : "true");
+}
+
 Result<Report> Validator::report(size_t limit) {
     if (row_number_ != 0) return Error::ValidatorAlreadyStarted;
     return reportFromValidator(*this, limit);
@@ -296,10 +328,20 @@ Result<Report> validateJson(const char *path, std::string_view schema_json, size
 
 // ---- JSON forms ------------------------------------------------------------
 
-Status writeErrorObject(ByteBuf &out, const RowError &error) {
-    ROWKIT_TRY(writeJsonRaw(out, "{\"row\":"));
-    ROWKIT_TRY(writeJsonUnsigned(out, error.row));
-    ROWKIT_TRY(writeJsonRaw(out, ",\"column\":"));
+Status requireUtf8(std::span<const std::string_view> texts) {
+    for (std::string_view t : texts)
+        if (!isValidUtf8(t)) return Error::InvalidUtf8;
+    return Status();
+}
+
+Status writeErrorObject(ByteBuf &out, const RowError &error, bool with_row) {
+    if (with_row) {
+        ROWKIT_TRY(writeJsonRaw(out, "{\"row\":"));
+        ROWKIT_TRY(writeJsonUnsigned(out, error.row));
+        ROWKIT_TRY(writeJsonRaw(out, ",\"column\":"));
+    } else {
+        ROWKIT_TRY(writeJsonRaw(out, "{\"column\":"));
+    }
     if (error.column)
         ROWKIT_TRY(writeJsonUnsigned(out, *error.column));
     else
@@ -313,11 +355,11 @@ Status writeErrorObject(ByteBuf &out, const RowError &error) {
     return writeJsonRaw(out, "}");
 }
 
-Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors) {
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors, bool with_row) {
     ROWKIT_TRY(writeJsonRaw(out, "["));
     for (size_t i = 0; i < errors.size(); ++i) {
         if (i) ROWKIT_TRY(writeJsonRaw(out, ","));
-        ROWKIT_TRY(writeErrorObject(out, errors[i]));
+        ROWKIT_TRY(writeErrorObject(out, errors[i], with_row));
     }
     return writeJsonRaw(out, "]");
 }

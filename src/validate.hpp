@@ -130,9 +130,21 @@ public:
     // Every error of the row kept, no tally.
     Result<std::optional<ValidatedRow>> next() { return nextWithSink(SIZE_MAX, nullptr); }
 
+    // nextWithSink without a tally, and every field must be valid UTF-8
+    // (InvalidUtf8).
+    Result<std::optional<ValidatedRow>> nextOutcome(size_t limit);
+
     // The whole remaining input as a report keeping at most `limit` errors.
     // ValidatorAlreadyStarted when rows were already read.
     Result<Report> report(size_t limit);
+
+    // The outcome of the remaining input. Without `full`: "true" when every
+    // row is valid, else "false", written as soon as the first invalid row
+    // is read (no row after it is read). With `full`: the array of the
+    // invalid rows, each {"values":[...],"errors":[...]} with error objects
+    // that have no "row" member; [] when there is none. Header names and
+    // the fields of every row read must be valid UTF-8 (InvalidUtf8).
+    Status writeOutcome(ByteBuf &out, bool full);
 
     std::span<const OwnedStr> header() const { return query_.header(); }
     const Schema &schema() const { return schema_; }
@@ -153,6 +165,9 @@ private:
     uint64_t rows_invalid_ = 0;
     std::optional<Error> failed_;  // the error that ended the validation
 };
+
+// InvalidUtf8 unless every text of `texts` is valid UTF-8.
+Status requireUtf8(std::span<const std::string_view> texts);
 
 // ---- report ----------------------------------------------------------------
 
@@ -184,10 +199,11 @@ Result<Report> validateJson(const char *path, std::string_view schema_json, size
 // Written by the JSON text rule of json_writer.hpp; OutOfMemory leaves a
 // partial text that the caller discards.
 
-// {"row":R,"column":C or null,"column_name":"...","rule":"...","value":"..."}
-Status writeErrorObject(ByteBuf &out, const RowError &error);
+// {"row":R,"column":C or null,"column_name":"...","rule":"...","value":"..."};
+// without `with_row`, the same without its "row" member.
+Status writeErrorObject(ByteBuf &out, const RowError &error, bool with_row = true);
 // [object,object,...], [] when empty.
-Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors);
+Status writeRowErrorsJson(ByteBuf &out, std::span<const RowError> errors, bool with_row = true);
 // {"rows_total":..,"rows_valid":..,"rows_invalid":..,"errors_total":..,
 //  "truncated":..,"counts":{kind:n,...},"errors":[...]} without whitespace;
 // counts lists only non-zero kinds, in kind order.
