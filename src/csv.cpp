@@ -1,5 +1,7 @@
 #include "csv.hpp"
 
+#include <cstring>
+
 namespace rowkit {
 
 Status FieldIterator::quotedField(std::string_view *out) {
@@ -159,30 +161,76 @@ Status splitLine(std::string_view line, char delimiter, ByteBuf *scratch,
     return Status();
 }
 
-Status writeField(ByteSink &out, std::string_view field, char delimiter) {
-    bool needs_quotes = false;
-    for (char c : field) {
-        if (c == delimiter || c == '"' || c == '\n' || c == '\r') {
-            needs_quotes = true;
-            break;
-        }
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+
+inline uint64_t load64(const char *p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+
+// Whether the word holds one of the bytes replicated in d, q, lf, cr. Each
+// (v - ones) & ~v & highs is non-zero exactly when v has a zero byte.
+inline bool hasSpecial(uint64_t w, uint64_t d, uint64_t q, uint64_t lf, uint64_t cr) {
+    const uint64_t a = w ^ d, b = w ^ q, c = w ^ lf, e = w ^ cr;
+    return (((a - kOnes) & ~a) | ((b - kOnes) & ~b) | ((c - kOnes) & ~c) | ((e - kOnes) & ~e)) &
+           kHighs;
+}
+
+// Whether the field holds the delimiter, a quote, LF or CR; a word at a
+// time. Only presence matters, so the last word of a longer field overlaps
+// the one before, and a shorter field is packed into one word with its
+// bytes repeated or zero bytes, none of which is special.
+bool needsQuotes(std::string_view field, char delimiter) {
+    const char *p = field.data();
+    const size_t n = field.size();
+    const uint64_t d = kOnes * static_cast<unsigned char>(delimiter), q = kOnes * '"',
+                   lf = kOnes * '\n', cr = kOnes * '\r';
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8)
+            if (hasSpecial(load64(p + i), d, q, lf, cr)) return true;
+        return hasSpecial(load64(p + n - 8), d, q, lf, cr);
     }
-    if (!needs_quotes) {
-        if (!field.empty() && !out.write(field)) return Error::WriteFailed;
-        return Status();
+    uint64_t w;
+    if (n >= 4) {
+        uint32_t first, last;
+        std::memcpy(&first, p, 4);
+        std::memcpy(&last, p + n - 4, 4);
+        w = first | static_cast<uint64_t>(last) << 32;
+    } else if (n > 0) {
+        w = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+            static_cast<unsigned char>(p[n - 1]) << 16;
+    } else {
+        return false;
     }
-    if (!out.write("\"")) return Error::WriteFailed;
+    return hasSpecial(w, d, q, lf, cr);
+}
+
+}  // namespace
+
+char *writeField(char *dst, std::string_view field, char delimiter) {
+    if (!needsQuotes(field, delimiter)) {
+        copyBytes(dst, field.data(), field.size());
+        return dst + field.size();
+    }
+    *dst++ = '"';
     size_t run = 0;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '"') {
-            if (!out.write(field.substr(run, i + 1 - run))) return Error::WriteFailed;
-            if (!out.write("\"")) return Error::WriteFailed;
-            run = i + 1;
-        }
+    for (;;) {
+        const size_t q = run + bytes::findByte(field.data() + run, field.size() - run, '"');
+        if (q == field.size()) break;
+        // Up to and with the quote, then the quote once more.
+        copyBytes(dst, field.data() + run, q + 1 - run);
+        dst += q + 1 - run;
+        *dst++ = '"';
+        run = q + 1;
     }
-    if (run < field.size() && !out.write(field.substr(run))) return Error::WriteFailed;
-    if (!out.write("\"")) return Error::WriteFailed;
-    return Status();
+    copyBytes(dst, field.data() + run, field.size() - run);
+    dst += field.size() - run;
+    *dst++ = '"';
+    return dst;
 }
 
 }  // namespace rowkit

@@ -117,17 +117,14 @@ Status splitLine(std::string_view line, char delimiter, ByteBuf *scratch,
                  const InputLimits &limits, size_t max_stored, Vec<std::string_view> &fields,
                  size_t *count);
 
-// Receives the bytes writeField produces; returns false when it cannot take
-// them (the writer's own failure, reported as WriteFailed).
-struct ByteSink {
-    virtual bool write(std::string_view bytes) = 0;
+// The most bytes writeField writes for a field of `size` bytes: every byte
+// a quote, doubled, inside quotes.
+constexpr size_t fieldBound(size_t size) { return 2 * size + 2; }
 
-protected:
-    ~ByteSink() = default;
-};
-
-// Writes one field in this dialect: quoted (quotes doubled) when it holds the
-// delimiter, a quote, LF or CR; unchanged otherwise.
-Status writeField(ByteSink &out, std::string_view field, char delimiter);
+// Writes one field in this dialect at `dst`, which has room for
+// fieldBound(field.size()) bytes: quoted (quotes doubled) when it holds the
+// delimiter, a quote, LF or CR; unchanged otherwise. Returns the end of what
+// it wrote.
+char *writeField(char *dst, std::string_view field, char delimiter);
 
 }  // namespace rowkit

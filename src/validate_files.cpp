@@ -14,7 +14,7 @@ constexpr size_t kBufferBytes = 65536;
 
 // An output file of the split: created exclusively, written through a
 // 64 KiB buffer, and removed when it goes away before it was kept.
-class OutputFile final : public ByteSink {
+class OutputFile {
 public:
     explicit OutputFile(const char *path) : path_(path) {}
     OutputFile(const OutputFile &) = delete;
@@ -38,21 +38,31 @@ public:
         return Status();
     }
 
-    // The sink of writeField; a failure is kept in error().
-    bool write(std::string_view bytes) override {
-        if (bytes.size() <= kBufferBytes - used_) [[likely]] {
-            copyBytes(buf_ + used_, bytes.data(), bytes.size());
-            used_ += bytes.size();
-            return true;
+    Status put(std::string_view bytes) {
+        if (bytes.size() > kBufferBytes - used_) {
+            ROWKIT_TRY(flush());
+            if (bytes.size() >= kBufferBytes) return writeAll(created_->file.fd(), bytes);
         }
-        return writeThrough(bytes);
+        copyBytes(buf_ + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+        return Status();
     }
 
-    Status put(std::string_view bytes) { return write(bytes) ? Status() : Status(error_); }
-
+    // One CSV record, written straight into the buffer; a record that could
+    // be larger than the buffer goes through a block of its own.
     Status putCsv(Row fields) {
-        const Status s = writeCsv(*this, fields);
-        return s.ok() || s.error() != Error::WriteFailed ? s : Status(error_);
+        const size_t most = csvRecordBound(fields);
+        if (most <= kBufferBytes) {
+            if (most > kBufferBytes - used_) ROWKIT_TRY(flush());
+            used_ = static_cast<size_t>(writeCsv(buf_ + used_, fields) - buf_);
+            return Status();
+        }
+        char *block = static_cast<char *>(allocBytes(most));
+        if (!block) return Error::OutOfMemory;
+        const Status s =
+            put(std::string_view(block, static_cast<size_t>(writeCsv(block, fields) - block)));
+        freeBytes(block);
+        return s;
     }
 
     // Writes out the buffer, syncs and closes the file (it still is removed
@@ -72,23 +82,10 @@ private:
         return s;
     }
 
-    bool writeThrough(std::string_view bytes) {
-        Status s = flush();
-        if (s.ok() && bytes.size() >= kBufferBytes) {
-            s = writeAll(created_->file.fd(), bytes);
-        } else if (s.ok()) {
-            copyBytes(buf_, bytes.data(), bytes.size());
-            used_ = bytes.size();
-        }
-        if (!s.ok()) error_ = s.error();
-        return s.ok();
-    }
-
     const char *path_;
     std::optional<CreatedFile> created_;
     char *buf_ = nullptr;
     size_t used_ = 0;
-    Error error_ = Error::WriteFailed;
 };
 
 // {"values":[...],"errors":[...]} and a line feed.
@@ -102,17 +99,25 @@ Status writeRejectedLine(ByteBuf &out, const ValidatedRow &row) {
 
 }  // namespace
 
-Status writeCsv(ByteSink &out, Row fields) {
+size_t csvRecordBound(Row fields) {
+    size_t most = 2 + fields.size();  // CR LF and the commas, or "" for a lone empty field
+    for (std::string_view field : fields)
+        most += fieldBound(field.size());
+    return most;
+}
+
+char *writeCsv(char *dst, Row fields) {
     if (fields.size() == 1 && fields[0].empty()) {
-        if (!out.write("\"\"\r\n")) return Error::WriteFailed;
-        return Status();
+        copyBytes(dst, "\"\"\r\n", 4);
+        return dst + 4;
     }
     for (size_t i = 0; i < fields.size(); ++i) {
-        if (i && !out.write(",")) return Error::WriteFailed;
-        ROWKIT_TRY(writeField(out, fields[i], ','));
+        if (i) *dst++ = ',';
+        dst = writeField(dst, fields[i], ',');
     }
-    if (!out.write("\r\n")) return Error::WriteFailed;
-    return Status();
+    *dst++ = '\r';
+    *dst++ = '\n';
+    return dst;
 }
 
 Result<SplitStats> validateToFiles(const char *path, std::string_view schema_json,

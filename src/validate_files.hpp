@@ -36,9 +36,14 @@ struct SplitStats {
 Result<SplitStats> validateToFiles(const char *path, std::string_view schema_json,
                                    const char *accepted, const char *rejected);
 
-// One CSV record: the fields by writeField with a comma between them, then
-// CR LF. A record of one empty field is written as "" so that it is not an
-// empty line; a record without fields is just CR LF.
-Status writeCsv(ByteSink &out, Row fields);
+// The most bytes writeCsv writes for `fields`.
+size_t csvRecordBound(Row fields);
+
+// Writes one CSV record at `dst`, which has room for csvRecordBound(fields)
+// bytes: the fields by writeField with a comma between them, then CR LF. A
+// record of one empty field is written as "" so that it is not an empty
+// line; a record without fields is just CR LF. Returns the end of what it
+// wrote.
+char *writeCsv(char *dst, Row fields);
 
 }  // namespace rowkit

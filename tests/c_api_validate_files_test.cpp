@@ -83,6 +83,23 @@ TEST(CApiValidateFiles, WritesAcceptedCsvAndRejectedLines) {
 
     TempDir one;
     EXPECT_EQ(split(one, one.write("in.csv", "a\n\n1\n"), "{}").accepted, "a\r\n\"\"\r\n1\r\n");
+    // Records that fill the 64 KiB buffer many times over, and records
+    // larger than it, quoted or not.
+    TempDir large;
+    std::string in = "a,b\n", want = "a,b\r\n";
+    for (int i = 0; i < 3000; ++i) {
+        const std::string n = std::to_string(i);
+        if (i == 1000 || i == 2000) {
+            const std::string big(i == 1000 ? 40000 : 70000, i == 1000 ? '"' : 'x');
+            in += n + ",\"" + (i == 1000 ? big + big : big) + "\"\n";
+            want += n + (i == 1000 ? ",\"" + big + big + "\"\r\n" : "," + big + "\r\n");
+        } else {
+            in += n + ",\"q\"\"" + n + "\"\n";
+            want += n + ",\"q\"\"" + n + "\"\r\n";
+        }
+    }
+    s = split(large, large.write("in.csv", in), "{}");
+    EXPECT_TRUE(s.result == "stats 3000/3000/0/0" && s.accepted == want);
     TempDir header_only;
     s = split(header_only, header_only.write("in.csv", "id,name\n"));
     EXPECT_EQ(s.result + "|" + s.accepted + "|" + s.rejected, "stats 0/0/0/0|id,name\r\n|");
