@@ -4,7 +4,8 @@ CMAKE ?= cmake
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST := ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all demo test test-release test-scalar test-asan test-tsan bench install clean
+.PHONY: all demo test test-release test-scalar test-asan test-tsan fuzz fuzz-smoke bench install clean
+FUZZ_SECONDS ?= 60
 
 all:
 	$(CMAKE) -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF
@@ -16,8 +17,8 @@ demo: all
 
 # Everything CI runs: warnings as errors, vector and scalar kernels, then the
 # whole suite under AddressSanitizer + UndefinedBehaviorSanitizer and the
-# threaded suites under ThreadSanitizer.
-test: test-release test-scalar test-asan test-tsan
+# threaded suites under ThreadSanitizer, and a short run of every fuzz target.
+test: test-release test-scalar test-asan test-tsan fuzz-smoke
 
 test-release:
 	$(CMAKE) -S . -B build-test $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_WERROR=ON
@@ -42,6 +43,13 @@ test-tsan:
 	  cd build-tsan && $(CTEST) -L threaded; \
 	else echo "no threaded suites yet"; fi
 
+# Every libFuzzer target for FUZZ_SECONDS seconds (clang; see fuzz/).
+fuzz:
+	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	JOBS=$(JOBS) bash scripts/fuzz.sh 10
+
 bench:
 	$(CMAKE) -S . -B build-bench $(GEN) -DCMAKE_BUILD_TYPE=Release -DROWKIT_TESTS=OFF -DROWKIT_BENCH=ON
 	$(CMAKE) --build build-bench -j $(JOBS)
@@ -55,4 +63,4 @@ install: all
 	$(CMAKE) --install build $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf build build-test build-scalar build-asan build-tsan build-bench
+	rm -rf build build-test build-scalar build-asan build-tsan build-bench build-fuzz
