@@ -3,6 +3,7 @@
 // limits from the input. The same bytes read in chunks of 1 byte to 64 KiB
 // and read in one chunk must give the same header, the same rows and the
 // same errors in the same order, and the same count after the same reads.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,18 @@ Reading read(std::string_view text, const rowkit::NdjsonScannerOptions &options,
     return r;
 }
 
+void dump(const char *title, const Reading &r) {
+    std::fprintf(stderr, "%s: opened %d (%s) mode %d, %zu columns\n", title, r.opened,
+                 r.opened ? "" : rowkit::errorName(r.open_error), static_cast<int>(r.mode),
+                 r.header.size());
+    for (const auto &row : r.rows) {
+        std::string line;
+        for (const std::string &f : row) line += (line.empty() ? "" : "|") + f;
+        std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+    std::fprintf(stderr, "  count %s %zu\n", r.count_ok ? "ok" : rowkit::errorName(r.count_error), r.count);
+}
+
 bool operator==(const Reading &a, const Reading &b) {
     if (a.opened != b.opened) return false;
     if (!a.opened) return a.open_error == b.open_error;
@@ -103,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     rowkit::NdjsonScannerOptions whole = options;
     whole.chunk_size = text.size() + 1;
     const Reading once = read(text, whole, stop, rows_before_count);
+    if (!(pieces == once)) {
+        dump("in chunks", pieces);
+        dump("in one chunk", once);
+    }
     FUZZ_CHECK(pieces == once);
     if (array && pieces.opened) FUZZ_CHECK(pieces.mode == NdjsonScanner::Mode::json_array);
     return 0;

@@ -137,12 +137,12 @@ Status NdjsonScanner::detectMode() {
                 return Status();
             }
             mode_ = Mode::line_delimited;
-            if (passed_chunk) {
-                // The whitespace already passed over was the start of the
-                // first line, or whole blank lines before it.
-                if (saw_line_feed) return Error::InvalidJson;
-                reader_.consume(i);
-            }
+            // A line feed passed over ended a blank first line, which is not
+            // an object. Other whitespace in front of the first record is
+            // dropped, in this chunk as in the chunks before it, so that the
+            // record bound measures the same first line at every chunk size.
+            if (saw_line_feed) return Error::InvalidJson;
+            reader_.consume(i);
             return Status();
         }
         passed_chunk = true;

@@ -237,6 +237,14 @@ TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
                 EXPECT_EQ(*n, t.rows.size() + 2 - skip - (text == &array)) << "chunk " << chunk;
             }
         }
+        // Whitespace in front of the first record is not part of it for the
+        // record bound, and a blank line before it (even one longer than the
+        // bound) fails the open the same way, in one chunk or many.
+        const NdjsonScannerOptions bound{chunk, {8, {}}};
+        EXPECT_EQ(scanSteps(std::string(40, ' ') + "{\"a\":1}\n", bound), Steps{"1"}) << chunk;
+        EXPECT_EQ(scanSteps(std::string(40, ' ') + "\n{\"a\":1}\n", bound),
+                  Steps{"!open InvalidJson"})
+            << chunk;
     }
 }
 
