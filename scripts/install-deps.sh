@@ -11,6 +11,10 @@ command -v pkg-config >/dev/null || need+=(pkg-config)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# The fuzz targets: clang and its libFuzzer and sanitizer runtimes.
+command -v clang++ >/dev/null || need+=(clang)
+ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
+  need+=(libclang-rt-dev)
 # The Python package's tests run with Debian's own interpreter and modules.
 /usr/bin/python3 -c "import pytest, pandas, numpy" 2>/dev/null ||
   need+=(python3-pytest python3-pandas python3-numpy)
