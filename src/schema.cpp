@@ -127,7 +127,7 @@ Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view sc
     // Every failure of the reader, running out of memory included, means the
     // text is not a usable schema.
     Result<JsonTree> tree = parseJsonTree(schema_json);
-    if (!tree.ok()) return Error::BadSchema;
+    if (!tree.ok()) return tree.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::BadSchema;
     const JsonNode &root = tree->root();
     if (root.kind != JsonNode::Kind::object) return Error::BadSchema;
     Schema schema;

@@ -244,7 +244,7 @@ TEST(CApiBatch, AllocationFailuresAndTheSteadyState) {
                         "<null: out of memory allocating header>",
                         "<null: out of memory allocating predicates>",
                         "<null: cannot open validator: OutOfMemory>",
-                        "<null: cannot open validator: BadSchema>", "<null: out of memory>",
+                        "<null: out of memory>",
                         "<null: out of memory copying header>", "-1 out of memory allocating batch",
                         "-1 batch failed: WriteFailed", "-1 batch failed: OutOfMemory"}));
 
