@@ -154,6 +154,13 @@ const char *rowkit_last_error(void);
  * once from start to end, like a file; one that delivers no byte fails with
  * EmptyFile, as an empty file does.
  *
+ * A regular file is read up to the size it had at the open: bytes appended
+ * while it is read are not read. A file cut shorter than that size while it
+ * is read fails the read that meets the cut with FileTruncated, after the
+ * rows that ended before it; no row is made of bytes from either side of a
+ * change of size. (A file rewritten in place with other bytes of the same
+ * size cannot be told apart and is not guarded against.)
+ *
  * The `columns` array and each scalar predicate's `value` are not copied: keep
  * them alive and unchanged until rowkit_close. IN-list values are copied.
  *

@@ -29,8 +29,9 @@ Status ChunkReader::openFile(const char *path, size_t chunk_size) {
     ROWKIT_TRY(allocBuffer(chunk_size));
     owned_ = std::move(file->file);
     fd_ = owned_.fd();
-    end_ = UINT64_MAX;
     positional_ = file->regular;
+    sized_ = file->regular;
+    end_ = file->regular ? file->size : UINT64_MAX;
     return Status();
 }
 
@@ -68,6 +69,15 @@ Status ChunkReader::refill() {
                                              : readChunk(fd_, buf_.get(), want);
             if (!got.ok()) return got.error();
             n = *got;
+            // The file ended before the size it had at the open.
+            if (sized_ && n < want) return Error::FileTruncated;
+            // Or it is shorter now than it was: the bytes just read may
+            // belong to a later version of the file than those before them.
+            if (sized_) {
+                struct stat st;
+                if (fstat(fd_, &st) != 0) return errorFromErrno(errno);
+                if (static_cast<uint64_t>(st.st_size) < end_) return Error::FileTruncated;
+            }
         }
     } else if (want) {
         std::memcpy(buf_.get(), bytes_.data() + offset_, want);

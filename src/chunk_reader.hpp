@@ -39,6 +39,13 @@ public:
     // zero bytes. A pipe, FIFO or character device is read with plain reads
     // to its end (it has no positions); when that yields nothing, the
     // readers built on this one report EmptyFile as for an empty file.
+    //
+    // A regular file is read up to the size it had when it was opened:
+    // bytes appended later are not read, so a file that grows gives the
+    // lines it held at the open. A file cut shorter than that size fails the
+    // refill that meets the cut with FileTruncated, rather than end a line
+    // that had more bytes, or join the rest of a line to a later version of
+    // the file.
     Status openFile(const char *path, size_t chunk_size);
 
     // Reads `bytes`, which are not copied and must outlive the reader.
@@ -102,6 +109,7 @@ private:
     uint64_t end_ = 0;        // the source ends here (exclusive), or at the file's end
     uint64_t begin_ = 0;      // where offset_ started: a range's first byte, else 0
     bool positional_ = true;  // fd_ is read with pread; false for pipes and devices
+    bool sized_ = false;      // end_ is the file's size at the open: a shorter read is a cut
     std::unique_ptr<char, FreeBytes> buf_;  // the chunk buffer
     size_t cap_ = 0;                        // chunk size
     size_t len_ = 0;                        // valid bytes in the buffer

@@ -53,6 +53,7 @@ namespace rowkit {
     X(NoSpaceLeft)               \
     X(DiskQuota)                 \
     X(SystemResources)           \
+    X(FileTruncated)             \
     X(Unexpected)
 
 enum class Error : uint8_t {
