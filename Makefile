@@ -4,7 +4,7 @@ CMAKE ?= cmake
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST := ctest --output-on-failure -j $(JOBS)
 
-.PHONY: all demo test test-release test-scalar test-asan test-tsan fuzz fuzz-smoke bench install clean
+.PHONY: all demo test test-release test-scalar test-asan test-tsan fuzz fuzz-smoke test-arm bench install clean
 FUZZ_SECONDS ?= 60
 
 all:
@@ -43,6 +43,11 @@ test-tsan:
 	  cd build-tsan && $(CTEST) -L threaded; \
 	else echo "no threaded suites yet"; fi
 
+# The whole suite cross-built for 64-bit Arm Linux and run under qemu-aarch64,
+# with the NEON and with the scalar kernels.
+test-arm:
+	JOBS=$(JOBS) bash scripts/check-aarch64.sh
+
 # Every libFuzzer target for FUZZ_SECONDS seconds (clang; see fuzz/).
 fuzz:
 	JOBS=$(JOBS) bash scripts/fuzz.sh $(FUZZ_SECONDS)
@@ -63,4 +68,4 @@ install: all
 	$(CMAKE) --install build $(if $(PREFIX),--prefix $(PREFIX))
 
 clean:
-	rm -rf build build-test build-scalar build-asan build-tsan build-bench build-fuzz
+	rm -rf build build-test build-scalar build-asan build-tsan build-bench build-fuzz build-aarch64 build-aarch64-scalar

@@ -6,7 +6,7 @@
 set -euo pipefail
 lib=$1
 list=$2
-actual=$(nm -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort -u)
+actual=$(${NM:-nm} -D --defined-only "$lib" | awk '{print $3}' | sed 's/@.*//' | sort -u)
 expected=$(grep -v '^#' "$list" | grep -v '^$' | sort -u)
 status=0
 if [ "$actual" != "$expected" ]; then
