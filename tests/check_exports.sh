@@ -24,7 +24,7 @@ for n in $needed; do
 done
 # Every symbol, local ones included: the hooks' functions and state are
 # hidden, so only the full symbol table shows them.
-all_symbols=$(nm -C "$lib" 2>/dev/null || true)
+all_symbols=$(${NM:-nm} -C "$lib" 2>/dev/null || true)
 if [ -z "$all_symbols" ]; then
   echo "no symbol table in $lib: cannot check for test hooks"
   status=1
