@@ -10,7 +10,6 @@
 
 #include "fuzz_input.hpp"
 #include "json_value.hpp"
-#include "row.hpp"
 #include "schema.hpp"
 
 namespace {
@@ -78,7 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const rowkit::Rule &rule : schema->rules()) {
         FUZZ_CHECK(rule.column < names.size());
         FUZZ_CHECK(names[rule.column].view() == rule.name);
-        FUZZ_CHECK(rowkit::findColumn(names, rule.name) == rule.column);
+        // The first header name equal to the key.
+        size_t first = 0;
+        while (names[first].view() != rule.name) ++first;
+        FUZZ_CHECK(first == rule.column);
         for (std::string_view allowed : rule.one_of) FUZZ_CHECK(rule.allows(allowed));
     }
     return 0;
