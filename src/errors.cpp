@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include <charconv>
 #include <cstring>
 
 namespace rowkit {
@@ -40,15 +41,25 @@ Error errorFromErrno(int err) {
 
 namespace {
 
-// One process-wide message: no lock and no per-thread copy, by design.
-char g_last_error_buf[kLastErrorCapacity];
-const char *g_last_error = nullptr;
-size_t g_last_error_len = 0;
+// One stored text (the message or its detail) in a buffer of its own.
+struct StoredText {
+    char buf[kLastErrorCapacity];
+    const char *text = nullptr;  // null: none stored
+    size_t len = 0;
+};
 
-constexpr std::string_view kTooLong = "error (message too long)";
+// The process-wide message and detail: no lock and no per-thread copy, by
+// design.
+StoredText g_message;
+StoredText g_detail;
 
-// Bounded writer over the message buffer; remembers whether anything was cut.
+constexpr std::string_view kMessageTooLong = "error (message too long)";
+constexpr std::string_view kDetailTooLong = "error (detail too long)";
+
+// Bounded writer over a buffer of kLastErrorCapacity bytes; remembers
+// whether anything was cut.
 struct BoundedWriter {
+    char *buf;
     size_t len = 0;
     bool overflow = false;
     void write(std::string_view s) {
@@ -58,48 +69,117 @@ struct BoundedWriter {
             return;
         }
         if (s.empty()) return;  // s.data() may be null
-        std::memcpy(g_last_error_buf + len, s.data(), s.size());
+        std::memcpy(buf + len, s.data(), s.size());
         len += s.size();
     }
 };
 
-void finish(const BoundedWriter &w) {
+// Stores what `w` wrote into `slot`'s buffer, or the fixed text when it did
+// not fit.
+void finish(StoredText &slot, const BoundedWriter &w, std::string_view too_long) {
     if (w.overflow) {
-        g_last_error = kTooLong.data();
-        g_last_error_len = kTooLong.size();
+        slot.text = too_long.data();
+        slot.len = too_long.size();
         return;
     }
-    if (w.len < kLastErrorCapacity) g_last_error_buf[w.len] = '\0';
-    g_last_error = g_last_error_buf;
-    g_last_error_len = w.len;
+    if (w.len < kLastErrorCapacity) slot.buf[w.len] = '\0';
+    slot.text = slot.buf;
+    slot.len = w.len;
+}
+
+void storeDetail(const ErrorDetail *detail) {
+    g_detail.text = nullptr;
+    g_detail.len = 0;
+    if (!detail || detail->empty()) return;
+    BoundedWriter w{g_detail.buf};
+    if (detail->overflowed())
+        w.overflow = true;
+    else
+        w.write(detail->text());
+    finish(g_detail, w, kDetailTooLong);
+}
+
+const char *storedText(const StoredText &slot) {
+    if (!slot.text) return nullptr;
+    // The fixed texts are NUL-terminated; a buffered text needs room for its
+    // terminator.
+    if (slot.text == slot.buf && slot.len >= kLastErrorCapacity) return nullptr;
+    return slot.text;
+}
+
+void setMessage(std::string_view prefix, const Error *e, const ErrorDetail *detail) {
+    BoundedWriter w{g_message.buf};
+    w.write(prefix);
+    if (e) w.write(errorName(*e));
+    finish(g_message, w, kMessageTooLong);
+    storeDetail(detail);
 }
 
 }  // namespace
 
+ErrorDetail &ErrorDetail::add(std::string_view text) {
+    if (overflow_) return *this;
+    if (text.size() > sizeof buf_ - len_) {
+        overflow_ = true;
+        return *this;
+    }
+    if (!text.empty()) std::memcpy(buf_ + len_, text.data(), text.size());
+    len_ += text.size();
+    return *this;
+}
+
+ErrorDetail &ErrorDetail::number(uint64_t value) {
+    char digits[20];
+    auto r = std::to_chars(digits, digits + sizeof digits, value);
+    return add(std::string_view(digits, static_cast<size_t>(r.ptr - digits)));
+}
+
+ErrorDetail &ErrorDetail::quoted(std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    add("\"");
+    size_t plain = 0;  // start of the run of bytes not yet written
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        add(text.substr(plain, i - plain));
+        plain = i + 1;
+        switch (c) {
+            case '"': add("\\\""); break;
+            case '\\': add("\\\\"); break;
+            case '\n': add("\\n"); break;
+            case '\r': add("\\r"); break;
+            case '\t': add("\\t"); break;
+            default: {
+                const char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+                add(std::string_view(esc, sizeof esc));
+            }
+        }
+    }
+    add(text.substr(plain));
+    return add("\"");
+}
+
 void clearError() {
-    g_last_error = nullptr;
-    g_last_error_len = 0;
+    g_message.text = nullptr;
+    g_message.len = 0;
+    g_detail.text = nullptr;
+    g_detail.len = 0;
 }
 
-void setError(std::string_view text) {
-    BoundedWriter w;
-    w.write(text);
-    finish(w);
+void setError(std::string_view text) { setMessage(text, nullptr, nullptr); }
+
+void setError(std::string_view prefix, Error e) { setMessage(prefix, &e, nullptr); }
+
+void setError(std::string_view text, const ErrorDetail &detail) {
+    setMessage(text, nullptr, &detail);
 }
 
-void setError(std::string_view prefix, Error e) {
-    BoundedWriter w;
-    w.write(prefix);
-    w.write(errorName(e));
-    finish(w);
+void setError(std::string_view prefix, Error e, const ErrorDetail &detail) {
+    setMessage(prefix, &e, &detail);
 }
 
-const char *lastError() {
-    if (!g_last_error) return nullptr;
-    // The static fallback text is NUL-terminated; a buffered message needs
-    // room for its terminator.
-    if (g_last_error == g_last_error_buf && g_last_error_len >= kLastErrorCapacity) return nullptr;
-    return g_last_error;
-}
+const char *lastError() { return storedText(g_message); }
+
+const char *lastErrorDetail() { return storedText(g_detail); }
 
 }  // namespace rowkit

@@ -122,18 +122,61 @@ private:
         if (!rowkit_try_status_.ok()) return rowkit_try_status_.error(); \
     } while (0)
 
-// ---- last-error message ----------------------------------------------------
+// ---- last-error message and its detail --------------------------------------
+//
+// Beside the message a failing call may store a detail: a short text saying
+// where (file, line, byte offset) or what exactly (the schema's column and
+// rule) went wrong. The two are set and cleared together: setting a message
+// without a detail leaves none. The detail has a buffer of the message's
+// size under the same rules.
 
 inline constexpr size_t kLastErrorCapacity = 512;
 
-// Forgets the stored message.
+// A detail text being composed, in a buffer of its own: the code that knows
+// what went wrong fills it, and the C boundary stores it with the message.
+// Text that does not fit is not cut: the detail becomes a fixed text, as a
+// long message does.
+class ErrorDetail {
+public:
+    ErrorDetail() = default;
+    ErrorDetail(const ErrorDetail &) = delete;
+    ErrorDetail &operator=(const ErrorDetail &) = delete;
+
+    ErrorDetail &add(std::string_view text);
+    ErrorDetail &number(uint64_t value);
+    // The text in double quotes, with the quote, the backslash and control
+    // bytes escaped as in JSON (\" \\ \n \t \r \u001b ...); other bytes
+    // as they are.
+    ErrorDetail &quoted(std::string_view text);
+    // Forgets what was written.
+    void clear() {
+        len_ = 0;
+        overflow_ = false;
+    }
+
+    bool empty() const { return len_ == 0 && !overflow_; }
+    bool overflowed() const { return overflow_; }
+    std::string_view text() const { return std::string_view(buf_, len_); }
+
+private:
+    char buf_[kLastErrorCapacity];
+    size_t len_ = 0;
+    bool overflow_ = false;
+};
+
+// Forgets the stored message and detail.
 void clearError();
-// Stores a fixed text.
+// Stores a fixed text, with no detail.
 void setError(std::string_view text);
-// Stores `prefix` followed by the error's name.
+// Stores `prefix` followed by the error's name, with no detail.
 void setError(std::string_view prefix, Error e);
+// The same, with `detail` beside the message (none when it is empty).
+void setError(std::string_view text, const ErrorDetail &detail);
+void setError(std::string_view prefix, Error e, const ErrorDetail &detail);
 // The stored message as a NUL-terminated string, or null when there is none
 // (or when the message fills the whole buffer and leaves no room for the NUL).
 const char *lastError();
+// The stored detail, by the same rules; null when the message has none.
+const char *lastErrorDetail();
 
 }  // namespace rowkit

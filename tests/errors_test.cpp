@@ -47,6 +47,34 @@ TEST(Errors, LastErrorMessageAndBufferLimits) {
     EXPECT_EQ(rowkit::lastError(), nullptr);
 }
 
+// The detail lives and dies with the message, has a buffer of the same
+// size and the same rules, and quotes names as JSON strings.
+TEST(Errors, DetailBesideTheMessage) {
+    rowkit::ErrorDetail detail;
+    detail.add("column ").quoted("a\"b\\c\n\x01\xc3\xa9").add(" at ").number(18446744073709551615u);
+    rowkit::setError("validate failed: ", Error::BadSchema, detail);
+    EXPECT_STREQ(rowkit::lastError(), "validate failed: BadSchema");
+    EXPECT_STREQ(rowkit::lastErrorDetail(),
+                 "column \"a\\\"b\\\\c\\n\\u0001\xc3\xa9\" at 18446744073709551615");
+    rowkit::setError("scanner is null");  // a message without detail drops the old one
+    EXPECT_EQ(rowkit::lastErrorDetail(), nullptr);
+    rowkit::ErrorDetail empty;
+    rowkit::setError("x", empty);
+    EXPECT_EQ(rowkit::lastErrorDetail(), nullptr);
+    for (size_t n : {511, 512, 513, 2000}) {
+        rowkit::ErrorDetail d;
+        const std::string text(n, 'd');
+        d.add(text.substr(0, n / 2)).add(text.substr(n / 2));
+        rowkit::setError("next failed: ", Error::InvalidJson, d);
+        EXPECT_STREQ(rowkit::lastError(), "next failed: InvalidJson");
+        const char *want = n == 511 ? text.c_str() : n == 512 ? nullptr : "error (detail too long)";
+        EXPECT_STREQ(rowkit::lastErrorDetail(), want) << n;
+    }
+    rowkit::clearError();
+    EXPECT_EQ(rowkit::lastError(), nullptr);
+    EXPECT_EQ(rowkit::lastErrorDetail(), nullptr);
+}
+
 // ROWKIT_TRY passes on the first failure, of a Result or of a Status; a
 // moved Result frees its value once (LeakSanitizer).
 TEST(Errors, ResultAndTryPropagate) {
