@@ -33,6 +33,7 @@ public:
     TreeParser(std::string_view text, Arena &arena) : text_(text), arena_(arena) {}
 
     Result<JsonNode> run();
+    const JsonSyntaxError &syntaxError() const { return syntax_; }
 
 private:
     void skipSpace() {
@@ -47,19 +48,27 @@ private:
     Status parseLiteral(std::string_view word);
     Status parseKey();
     Status closeContainer();
-    Status checkRepeatedKeys(std::span<const std::string_view> keys);
+    Status checkRepeatedKeys(size_t keys_start, size_t count);
+    // Notes where and why the text is not JSON; returns InvalidJson.
+    Error fail(size_t at, std::string_view reason) {
+        syntax_ = JsonSyntaxError{at, reason};
+        return Error::InvalidJson;
+    }
+    Error failAtEnd() { return fail(text_.size(), "unexpected end of text"); }
 
     std::string_view text_;
     Arena &arena_;
     size_t pos_ = 0;
     Vec<JsonNode> values_;
     Vec<std::string_view> keys_;
+    Vec<size_t> key_offsets_;  // where each key of keys_ starts (its quote)
     Vec<Frame> frames_;
+    JsonSyntaxError syntax_;
 };
 
 Status TreeParser::parseLiteral(std::string_view word) {
     if (text_.size() - pos_ < word.size() || text_.substr(pos_, word.size()) != word)
-        return Error::InvalidJson;
+        return fail(pos_, "expected a value");
     pos_ += word.size();
     return Status();
 }
@@ -67,16 +76,17 @@ Status TreeParser::parseLiteral(std::string_view word) {
 // A string starting at the opening quote; the result is a slice of the text
 // when it has no escapes, else a decoded copy in the arena.
 Status TreeParser::parseString(std::string_view *out) {
+    const size_t quote = pos_;
     const size_t start = ++pos_;
     const auto *bytes = reinterpret_cast<const unsigned char *>(text_.data());
     bool escaped = false;
     // First pass: find the end and check every byte.
     size_t i = start;
     for (;;) {
-        if (i >= text_.size()) return Error::InvalidJson;
+        if (i >= text_.size()) return fail(quote, "string without its closing quote");
         const unsigned char b = bytes[i];
         if (b == '"') break;
-        if (b < 0x20) return Error::InvalidJson;
+        if (b < 0x20) return fail(i, "control byte in a string");
         if (b == '\\') {
             escaped = true;
             i += 2;  // the escape letter; \u digits are checked while decoding
@@ -84,7 +94,7 @@ Status TreeParser::parseString(std::string_view *out) {
         }
         if (b >= 0x80) {
             size_t len = utf8SequenceLength(bytes + i, text_.size() - i);
-            if (len == 0) return Error::InvalidJson;
+            if (len == 0) return fail(i, "invalid UTF-8 in a string");
             i += len;
             continue;
         }
@@ -99,8 +109,10 @@ Status TreeParser::parseString(std::string_view *out) {
     // Every escape error of the shared decoder is a grammar error here.
     Result<std::string_view> decoded =
         json::decodeOwnedJsonString(text_.substr(start, end - start), arena_);
-    if (!decoded.ok())
-        return decoded.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::InvalidJson;
+    if (!decoded.ok()) {
+        if (decoded.error() == Error::OutOfMemory) return Error::OutOfMemory;
+        return fail(quote, "invalid escape in a string");
+    }
     *out = *decoded;
     return Status();
 }
@@ -110,7 +122,7 @@ Status TreeParser::parseNumber(JsonNode *out) {
     size_t i = pos_;
     const size_t n = text_.size();
     if (i < n && text_[i] == '-') ++i;
-    if (i >= n || !isDigit(text_[i])) return Error::InvalidJson;
+    if (i >= n || !isDigit(text_[i])) return fail(start, "invalid number");
     if (text_[i] == '0') {
         ++i;
     } else {
@@ -120,14 +132,14 @@ Status TreeParser::parseNumber(JsonNode *out) {
     if (i < n && text_[i] == '.') {
         integral = false;
         ++i;
-        if (i >= n || !isDigit(text_[i])) return Error::InvalidJson;
+        if (i >= n || !isDigit(text_[i])) return fail(start, "invalid number");
         while (i < n && isDigit(text_[i])) ++i;
     }
     if (i < n && (text_[i] == 'e' || text_[i] == 'E')) {
         integral = false;
         ++i;
         if (i < n && (text_[i] == '+' || text_[i] == '-')) ++i;
-        if (i >= n || !isDigit(text_[i])) return Error::InvalidJson;
+        if (i >= n || !isDigit(text_[i])) return fail(start, "invalid number");
         while (i < n && isDigit(text_[i])) ++i;
     }
     pos_ = i;
@@ -147,7 +159,7 @@ Status TreeParser::parseNumber(JsonNode *out) {
     // The grammar is checked above; parseNumeric accepts a superset of it
     // and refuses only values beyond binary64.
     std::optional<double> v = parseNumeric(literal);
-    if (!v) return Error::InvalidJson;
+    if (!v) return fail(start, "number out of range");
     out->kind = JsonNode::Kind::floating;
     out->floating = *v;
     return Status();
@@ -167,34 +179,45 @@ Status TreeParser::parseScalar(JsonNode *out) {
             out->kind = JsonNode::Kind::boolean;
             return parseLiteral("false");
         case 'n': return parseLiteral("null");
-        default: return parseNumber(out);
+        default:
+            if (peek() == '-' || isDigit(peek())) return parseNumber(out);
+            return fail(pos_, "expected a value");
     }
 }
 
 // A key and its colon, with the whitespace around them.
 Status TreeParser::parseKey() {
     skipSpace();
-    if (atEnd() || peek() != '"') return Error::InvalidJson;
+    if (atEnd()) return failAtEnd();
+    // An empty object was taken care of at its '{': here a '}' follows a comma.
+    if (peek() == '}') return fail(pos_, "trailing comma before '}'");
+    if (peek() != '"') return fail(pos_, "expected a key in quotes");
+    const size_t at = pos_;
     std::string_view key;
     ROWKIT_TRY(parseString(&key));
-    if (!keys_.push(key)) return Error::OutOfMemory;
+    if (!keys_.push(key) || !key_offsets_.push(at)) return Error::OutOfMemory;
     skipSpace();
-    if (atEnd() || peek() != ':') return Error::InvalidJson;
+    if (atEnd()) return failAtEnd();
+    if (peek() != ':') return fail(pos_, "expected ':'");
     ++pos_;
     return Status();
 }
 
-Status TreeParser::checkRepeatedKeys(std::span<const std::string_view> keys) {
+// The object's keys are the `count` keys from `keys_start`; a repeat is
+// reported where it stands.
+Status TreeParser::checkRepeatedKeys(size_t keys_start, size_t count) {
+    std::span<const std::string_view> keys(keys_.data() + keys_start, count);
+    auto repeated = [&](size_t a) { return fail(key_offsets_[keys_start + a], "repeated key"); };
     if (keys.size() <= kPairwiseKeyCheck) {
         for (size_t a = 1; a < keys.size(); ++a)
             for (size_t b = 0; b < a; ++b)
-                if (keys[a] == keys[b]) return Error::InvalidJson;
+                if (keys[a] == keys[b]) return repeated(a);
         return Status();
     }
     StrIndexMap seen;
     ROWKIT_TRY(seen.reserve(keys.size()));
     for (size_t a = 0; a < keys.size(); ++a) {
-        if (seen.contains(keys[a])) return Error::InvalidJson;
+        if (seen.contains(keys[a])) return repeated(a);
         ROWKIT_TRY(seen.put(keys[a], a));
     }
     return Status();
@@ -211,7 +234,7 @@ Status TreeParser::closeContainer() {
     if (f.is_object) {
         node.kind = JsonNode::Kind::object;
         std::span<const std::string_view> keys(keys_.data() + f.keys_start, count);
-        ROWKIT_TRY(checkRepeatedKeys(keys));
+        ROWKIT_TRY(checkRepeatedKeys(f.keys_start, count));
         if (count) {
             size_t bytes;
             if (!checkedMul(count, sizeof(JsonMember), &bytes)) return Error::OutOfMemory;
@@ -222,6 +245,7 @@ Status TreeParser::closeContainer() {
             node.members = members;
         }
         keys_.truncate(f.keys_start);
+        key_offsets_.truncate(f.keys_start);
     } else {
         node.kind = JsonNode::Kind::array;
         if (count) {
@@ -243,10 +267,10 @@ Result<JsonNode> TreeParser::run() {
     // the separators and closing brackets that follow it.
     for (;;) {
         skipSpace();
-        if (atEnd()) return Error::InvalidJson;
+        if (atEnd()) return failAtEnd();
         const char c = peek();
         if (c == '[' || c == '{') {
-            if (frames_.size() >= kMaxJsonDepth) return Error::InvalidJson;
+            if (frames_.size() >= kMaxJsonDepth) return fail(pos_, "nesting too deep");
             ++pos_;
             if (!frames_.push(Frame{values_.size(), keys_.size(), c == '{'}))
                 return Error::OutOfMemory;
@@ -259,6 +283,10 @@ Result<JsonNode> TreeParser::run() {
                 continue;
             }
         } else {
+            // An empty array was taken care of at its '[': here a ']' follows
+            // a comma.
+            if (c == ']' && !frames_.empty() && !frames_.back().is_object)
+                return fail(pos_, "trailing comma before ']'");
             JsonNode node;
             ROWKIT_TRY(parseScalar(&node));
             if (!values_.push(node)) return Error::OutOfMemory;
@@ -267,18 +295,19 @@ Result<JsonNode> TreeParser::run() {
         for (;;) {
             skipSpace();
             if (frames_.empty()) {
-                if (!atEnd()) return Error::InvalidJson;
+                if (!atEnd()) return fail(pos_, "unexpected text after the value");
                 return values_[0];
             }
-            if (atEnd()) return Error::InvalidJson;
+            if (atEnd()) return failAtEnd();
             const bool is_object = frames_.back().is_object;
             const char d = peek();
+            if (d != ',' && d != (is_object ? '}' : ']'))
+                return fail(pos_, is_object ? "expected ',' or '}'" : "expected ',' or ']'");
             ++pos_;
             if (d == ',') {
                 if (is_object) ROWKIT_TRY(parseKey());
                 break;
             }
-            if (d != (is_object ? '}' : ']')) return Error::InvalidJson;
             ROWKIT_TRY(closeContainer());
         }
     }
@@ -286,11 +315,14 @@ Result<JsonNode> TreeParser::run() {
 
 }  // namespace
 
-Result<JsonTree> parseJsonTree(std::string_view text) {
+Result<JsonTree> parseJsonTree(std::string_view text, JsonSyntaxError *syntax) {
     JsonTree tree;
     TreeParser parser(text, tree.arena_);
     Result<JsonNode> root = parser.run();
-    if (!root.ok()) return root.error();
+    if (!root.ok()) {
+        if (syntax && root.error() == Error::InvalidJson) *syntax = parser.syntaxError();
+        return root.error();
+    }
     tree.root_ = *root;
     return tree;
 }

@@ -65,6 +65,12 @@ std::span<const JsonMember> JsonNode::objectMembers() const {
     return std::span<const JsonMember>(members, count);
 }
 
+// Where and why a text is not JSON.
+struct JsonSyntaxError {
+    size_t offset = 0;        // byte offset of the offending byte in the text
+    std::string_view reason;  // a short static text: "expected ':'"
+};
+
 // A parsed text: the root value and the arena holding every array, object
 // and decoded string. Strings without escapes are slices of the parsed text,
 // so the text must outlive the tree.
@@ -77,15 +83,15 @@ public:
     const JsonNode &root() const { return root_; }
 
 private:
-    friend Result<JsonTree> parseJsonTree(std::string_view text);
+    friend Result<JsonTree> parseJsonTree(std::string_view text, JsonSyntaxError *syntax);
     Arena arena_;
     JsonNode root_;
 };
 
 // Parses the whole of `text` as one JSON value. Errors: InvalidJson (any
 // departure from the grammar, a repeated key, a number beyond binary64,
-// nesting deeper than kMaxJsonDepth), OutOfMemory. Nothing is kept on
-// failure.
-Result<JsonTree> parseJsonTree(std::string_view text);
+// nesting deeper than kMaxJsonDepth), described in *syntax when that is not
+// null; OutOfMemory. Nothing is kept on failure.
+Result<JsonTree> parseJsonTree(std::string_view text, JsonSyntaxError *syntax = nullptr);
 
 }  // namespace rowkit

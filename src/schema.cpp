@@ -16,30 +16,73 @@ bool sameBytes(std::string_view a, std::string_view b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
-Result<double> boundValue(const JsonNode &v) {
+// What a value is, as the details say it ("got a string").
+std::string_view kindName(const JsonNode &v) {
+    switch (v.kind) {
+        case JsonNode::Kind::null_value: return "null";
+        case JsonNode::Kind::boolean: return "a boolean";
+        case JsonNode::Kind::integer: return "an integer";
+        case JsonNode::Kind::floating: return "a float";
+        case JsonNode::Kind::integer_text: return "an integer beyond 64 bits";
+        case JsonNode::Kind::string: return "a string";
+        case JsonNode::Kind::array: return "an array";
+        case JsonNode::Kind::object: return "an object";
+    }
+    return "a value";
+}
+
+// Says what is wrong with one rule of one column, in *detail when there is
+// one: column "age": rule "min" must be a number, got a string.
+class RuleComplaint {
+public:
+    RuleComplaint(ErrorDetail *detail, std::string_view column)
+        : detail_(detail), column_(column) {}
+
+    // The start of every detail about this column, or null when nobody
+    // asked for one.
+    ErrorDetail *column() const {
+        if (detail_) detail_->add("column ").quoted(column_).add(": ");
+        return detail_;
+    }
+    Error rule(std::string_view key, std::string_view must, const JsonNode *got = nullptr) const {
+        if (ErrorDetail *d = column()) {
+            d->add("rule ").quoted(key).add(" ").add(must);
+            if (got) d->add(", got ").add(kindName(*got));
+        }
+        return Error::BadSchema;
+    }
+
+private:
+    ErrorDetail *detail_;
+    std::string_view column_;
+};
+
+Result<double> boundValue(const JsonNode &v, std::string_view key, const RuleComplaint &complain) {
     switch (v.kind) {
         case JsonNode::Kind::integer: return static_cast<double>(v.integer);
         case JsonNode::Kind::floating: return v.floating;
         case JsonNode::Kind::integer_text: {
             // A bound beyond binary64 cannot be compared with anything.
             std::optional<double> d = parseNumeric(v.text);
-            if (!d) return Error::BadSchema;
+            if (!d) return complain.rule(key, "is beyond the range of a float");
             return *d;
         }
-        default: return Error::BadSchema;
+        default: return complain.rule(key, "must be a number", &v);
     }
 }
 
-Result<size_t> lengthValue(const JsonNode &v) {
+Result<size_t> lengthValue(const JsonNode &v, std::string_view key, const RuleComplaint &complain) {
     if (v.kind == JsonNode::Kind::integer && v.integer >= 0) return static_cast<size_t>(v.integer);
     // A non-negative integer too long for 64 bits bounds nothing a text can
     // reach; it is still an integer, so it stands for the largest length.
     if (v.kind == JsonNode::Kind::integer_text && !v.text.starts_with('-')) return SIZE_MAX;
-    return Error::BadSchema;
+    if (v.kind == JsonNode::Kind::integer || v.kind == JsonNode::Kind::integer_text)
+        return complain.rule(key, "must not be negative");
+    return complain.rule(key, "must be a non-negative integer", &v);
 }
 
 // The allowed text an element of a one_of list stands for, copied into
-// `strings`.
+// `strings`. BadSchema for other kinds, without a detail.
 Result<std::string_view> oneOfText(const JsonNode &v, Arena &strings) {
     char buf[kPlainDoubleMax];
     std::string_view text;
@@ -58,28 +101,36 @@ Result<std::string_view> oneOfText(const JsonNode &v, Arena &strings) {
     return copy;
 }
 
-Status parseRule(const JsonNode &rule_node, Rule &rule, Arena &strings) {
-    if (rule_node.kind != JsonNode::Kind::object) return Error::BadSchema;
+Status parseRule(const JsonNode &rule_node, Rule &rule, Arena &strings,
+                 const RuleComplaint &complain) {
     for (const JsonMember &m : rule_node.objectMembers()) {
         const JsonNode &v = m.value;
         if (m.key == "type") {
-            if (v.kind != JsonNode::Kind::string) return Error::BadSchema;
+            if (v.kind != JsonNode::Kind::string)
+                return complain.rule(m.key, "must be a string", &v);
             std::optional<ColumnType> t = parseColumnType(v.text);
-            if (!t) return Error::BadSchema;
+            if (!t) {
+                if (ErrorDetail *d = complain.column())
+                    d->add("unknown type ").quoted(v.text).add(
+                        ", expected any, integer, float, boolean, datetime or string");
+                return Error::BadSchema;
+            }
             rule.type = *t;
         } else if (m.key == "required") {
-            if (v.kind != JsonNode::Kind::boolean) return Error::BadSchema;
+            if (v.kind != JsonNode::Kind::boolean)
+                return complain.rule(m.key, "must be true or false", &v);
             rule.required = v.boolean;
         } else if (m.key == "min" || m.key == "max") {
-            Result<double> d = boundValue(v);
+            Result<double> d = boundValue(v, m.key, complain);
             if (!d.ok()) return d.error();
             (m.key == "min" ? rule.min : rule.max) = *d;
         } else if (m.key == "min_len" || m.key == "max_len") {
-            Result<size_t> n = lengthValue(v);
+            Result<size_t> n = lengthValue(v, m.key, complain);
             if (!n.ok()) return n.error();
             (m.key == "min_len" ? rule.min_len : rule.max_len) = *n;
         } else if (m.key == "one_of") {
-            if (v.kind != JsonNode::Kind::array) return Error::BadSchema;
+            if (v.kind != JsonNode::Kind::array)
+                return complain.rule(m.key, "must be an array", &v);
             if (v.count == 0) {
                 rule.one_of = {};
                 continue;
@@ -90,11 +141,24 @@ Status parseRule(const JsonNode &rule_node, Rule &rule, Arena &strings) {
             if (!list) return Error::OutOfMemory;
             for (size_t i = 0; i < v.count; ++i) {
                 Result<std::string_view> t = oneOfText(v.items[i], strings);
-                if (!t.ok()) return t.error();
+                if (!t.ok()) {
+                    if (t.error() == Error::BadSchema) {
+                        if (ErrorDetail *d = complain.column()) {
+                            d->add("rule \"one_of\" item ").number(i);
+                            if (v.items[i].kind == JsonNode::Kind::integer_text)
+                                d->add(" is an integer beyond 64 bits");
+                            else
+                                d->add(" must be a string or a number, got ")
+                                    .add(kindName(v.items[i]));
+                        }
+                    }
+                    return t.error();
+                }
                 new (list + i) std::string_view(*t);
             }
             rule.one_of = std::span<const std::string_view>(list, v.count);
         } else {
+            if (ErrorDetail *d = complain.column()) d->add("unknown rule key ").quoted(m.key);
             return Error::BadSchema;
         }
     }
@@ -123,13 +187,41 @@ bool Rule::allows(std::string_view text) const {
     return false;
 }
 
-Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view schema_json) {
-    // Every failure of the reader, running out of memory included, means the
-    // text is not a usable schema.
-    Result<JsonTree> tree = parseJsonTree(schema_json);
-    if (!tree.ok()) return tree.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::BadSchema;
+namespace {
+
+// schema is not valid JSON: expected ':' at byte 14 (line 1, column 15)
+void describeSyntaxError(ErrorDetail &d, std::string_view text, const JsonSyntaxError &e) {
+    uint64_t line = 1;
+    size_t line_start = 0;
+    for (size_t i = 0; i < e.offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            line_start = i + 1;
+        }
+    }
+    d.add("schema is not valid JSON: ").add(e.reason).add(" at byte ").number(e.offset);
+    d.add(" (line ").number(line).add(", column ").number(e.offset - line_start + 1).add(")");
+}
+
+}  // namespace
+
+Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view schema_json,
+                           ErrorDetail *detail) {
+    // Every failure of the reader but running out of memory means the text
+    // is not a usable schema.
+    JsonSyntaxError syntax;
+    Result<JsonTree> tree = parseJsonTree(schema_json, &syntax);
+    if (!tree.ok()) {
+        if (tree.error() == Error::OutOfMemory) return Error::OutOfMemory;
+        if (detail) describeSyntaxError(*detail, schema_json, syntax);
+        return Error::BadSchema;
+    }
     const JsonNode &root = tree->root();
-    if (root.kind != JsonNode::Kind::object) return Error::BadSchema;
+    if (root.kind != JsonNode::Kind::object) {
+        if (detail)
+            detail->add("the schema must be an object of column rules, got ").add(kindName(root));
+        return Error::BadSchema;
+    }
     Schema schema;
     schema.n_columns = header.size();
     if (!schema.rules_.reserve(root.count)) return Error::OutOfMemory;
@@ -141,12 +233,20 @@ Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view sc
                 break;
             }
         }
-        if (!column) return Error::UnknownColumn;
-        if (m.value.kind != JsonNode::Kind::object) return Error::BadSchema;
+        if (!column) {
+            if (detail) detail->add("column ").quoted(m.key).add(" is not in the header");
+            return Error::UnknownColumn;
+        }
+        const RuleComplaint complain(detail, m.key);
+        if (m.value.kind != JsonNode::Kind::object) {
+            if (ErrorDetail *d = complain.column())
+                d->add("rules must be an object, got ").add(kindName(m.value));
+            return Error::BadSchema;
+        }
         Rule rule;
         rule.column = *column;
         if (!schema.strings_.dup(m.key, &rule.name)) return Error::OutOfMemory;
-        ROWKIT_TRY(parseRule(m.value, rule, schema.strings_));
+        ROWKIT_TRY(parseRule(m.value, rule, schema.strings_, complain));
         (void)schema.rules_.push(std::move(rule));  // reserved above
     }
     return schema;

@@ -61,7 +61,8 @@ public:
     size_t n_columns = 0;
 
 private:
-    friend Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view schema_json);
+    friend Result<Schema> parseSchema(std::span<const OwnedStr> header,
+                                      std::string_view schema_json, ErrorDetail *detail);
     Vec<Rule> rules_;
     Arena strings_;
 };
@@ -72,8 +73,11 @@ private:
 // a rule value of the wrong kind, an unknown type name, a negative or
 // non-integer length, a one_of element that is not a string or number),
 // UnknownColumn, OutOfMemory. The first offending member decides the error;
-// nothing is kept on failure.
-Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view schema_json);
+// nothing is kept on failure. For BadSchema and UnknownColumn, *detail (when
+// not null) receives what was wrong and where: the column and rule key, or
+// the place of a JSON syntax error in the text.
+Result<Schema> parseSchema(std::span<const OwnedStr> header, std::string_view schema_json,
+                           ErrorDetail *detail = nullptr);
 
 // Writes `value` in the shortest decimal form that reads back to the same
 // binary64 value, without an exponent and without a fractional part when it

@@ -23,11 +23,6 @@ static rowkit::Result<Schema> parse(const std::string &text) {
     return rowkit::parseSchema(std::span<const OwnedStr>(header.data(), header.size()), text);
 }
 
-static Error errorOf(const std::string &text) {
-    auto s = parse(text);
-    return s.ok() ? Error::Unexpected : s.error();
-}
-
 // A rule as text: column, name, type number, then what is set, in order.
 static std::string describe(const Rule &r) {
     std::ostringstream out;
@@ -63,26 +58,70 @@ TEST(Schema, RulesInTextOrderWithEveryKey) {
 }
 
 // Names match exactly, keys compare after decoding, and the first offender
-// decides between an unknown column and a bad rule.
+// decides between an unknown column and a bad rule; the detail names it.
 TEST(Schema, WrongShapesKindsAndColumns) {
-    const std::vector<std::string> bad = {"", "[]", R"({"id":1})", R"({"id":null})",
-                                          R"({"id":{"type":1}})", R"({"id":{"type":"string "}})",
-                                          R"({"id":{"required":"yes"}})", R"({"id":{"min":"1"}})",
-                                          R"({"id":{"min_len":2.0}})", R"({"id":{"min_len":-1}})",
-                                          R"({"id":{"max_len":-99999999999999999999999}})",
-                                          R"({"id":{"one_of":"a"}})",
-                                          R"({"id":{"one_of":[true]}})",
-                                          R"({"id":{"one_of":[99999999999999999999]}})",
-                                          R"({"id":{"Type":"string"}})",
-                                          R"({"id":{"required":true,"required":false}})",
-                                          "{\"id\":{\"min\":1" + std::string(400, '0') + "}}",
-                                          std::string(300, '['),
-                                          R"({"id":{"pattern":1},"nope":{}})",
-                                          R"({"nope":{},"nope":{}})"};
-    for (const std::string &text : bad) EXPECT_EQ(errorOf(text), Error::BadSchema) << text;
-    for (const char *text :
-         {R"({"ID":{}})", R"({"id ":{}})", R"({"":{}})", R"({"nope":{"pattern":1}})"})
-        EXPECT_EQ(errorOf(text), Error::UnknownColumn) << text;
+    const std::string bad_json = "schema is not valid JSON: ";
+    const struct {
+        std::string text, detail;
+        Error error = Error::BadSchema;
+    } cases[] = {
+        {"", bad_json + "unexpected end of text at byte 0 (line 1, column 1)"},
+        {"[]", "the schema must be an object of column rules, got an array"},
+        {R"({"id":1})", R"(column "id": rules must be an object, got an integer)"},
+        {R"({"id":null})", R"(column "id": rules must be an object, got null)"},
+        {R"({"id":{"type":1}})", R"(column "id": rule "type" must be a string, got an integer)"},
+        {R"({"id":{"type":"string "}})",
+         R"(column "id": unknown type "string ", expected any, integer, float, boolean, )"
+         R"(datetime or string)"},
+        {R"({"id":{"required":"yes"}})",
+         R"(column "id": rule "required" must be true or false, got a string)"},
+        {R"({"id":{"min":"18"}})", R"(column "id": rule "min" must be a number, got a string)"},
+        {R"({"id":{"min_len":2.0}})",
+         R"(column "id": rule "min_len" must be a non-negative integer, got a float)"},
+        {R"({"id":{"min_len":-1}})", R"(column "id": rule "min_len" must not be negative)"},
+        {R"({"id":{"max_len":-99999999999999999999999}})",
+         R"(column "id": rule "max_len" must not be negative)"},
+        {R"({"id":{"one_of":"a"}})",
+         R"(column "id": rule "one_of" must be an array, got a string)"},
+        {R"({"id":{"one_of":["a",true]}})",
+         R"(column "id": rule "one_of" item 1 must be a string or a number, got a boolean)"},
+        {R"({"id":{"one_of":[99999999999999999999]}})",
+         R"(column "id": rule "one_of" item 0 is an integer beyond 64 bits)"},
+        {R"({"id":{"Type":"string"}})", R"(column "id": unknown rule key "Type")"},
+        {R"({"id":{"required":true,"required":false}})",
+         bad_json + "repeated key at byte 23 (line 1, column 24)"},
+        {"{\"id\":{\"min\":1" + std::string(400, '0') + "}}",
+         R"(column "id": rule "min" is beyond the range of a float)"},
+        {std::string(300, '['), bad_json + "nesting too deep at byte 256 (line 1, column 257)"},
+        {"{\n  \"id\": {\"type\": \"integer\",}\n}",
+         bad_json + "trailing comma before '}' at byte 29 (line 2, column 28)"},
+        {"{\"id\":[1,]}", bad_json + "trailing comma before ']' at byte 9 (line 1, column 10)"},
+        {"{\"id\" {}}", bad_json + "expected ':' at byte 6 (line 1, column 7)"},
+        {"{\"id\":{}} x",
+         bad_json + "unexpected text after the value at byte 10 (line 1, column 11)"},
+        {"{\r\n\"a\\u00\":1}",
+         bad_json + "invalid escape in a string at byte 3 (line 2, column 1)"},
+        {R"({"id":{"pattern":1},"nope":{}})", R"(column "id": unknown rule key "pattern")"},
+        {R"({"nope":{},"nope":{}})", bad_json + "repeated key at byte 11 (line 1, column 12)"},
+        {R"({"ID":{}})", R"(column "ID" is not in the header)", Error::UnknownColumn},
+        {R"({"":{}})", R"(column "" is not in the header)", Error::UnknownColumn},
+        {R"({"nope":{"pattern":1}})", R"(column "nope" is not in the header)",
+         Error::UnknownColumn},
+        {"{\"i\\\"d\\n\":{}}", R"(column "i\"d\n" is not in the header)", Error::UnknownColumn},
+    };
+    static const std::vector<OwnedStr> header = [] {
+        std::vector<OwnedStr> out(2);
+        EXPECT_TRUE(OwnedStr::copy("id", &out[0]) && OwnedStr::copy("name", &out[1]));
+        return out;
+    }();
+    for (const auto &c : cases) {
+        ErrorDetail detail;
+        auto s =
+            parseSchema(std::span<const OwnedStr>(header.data(), header.size()), c.text, &detail);
+        ASSERT_FALSE(s.ok()) << c.text;
+        EXPECT_EQ(s.error(), c.error) << c.text;
+        EXPECT_EQ(detail.text(), c.detail) << c.text;
+    }
     EXPECT_TRUE(parse(R"({"\u0069d":{}})").ok());
 }
 
