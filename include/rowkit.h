@@ -112,6 +112,33 @@ const char *rowkit_version(void);
  * library and stays valid until the next fallible call on any thread. */
 const char *rowkit_last_error(void);
 
+/* A short text beside the last-error message that says more about the
+ * failure, NUL-terminated, or NULL when the failed call knew nothing more
+ * (and whenever rowkit_last_error() is NULL). It is stored and cleared
+ * together with the message, with the same lifetime; the message keeps its
+ * fixed wording, so match on the message and show the detail to people.
+ * Among the details:
+ *  - reading errors (UnterminatedQuote, InvalidJson, RecordTooLarge,
+ *    TooManyFields, NestedValueNotSupported, read failures), in
+ *    rowkit_open, rowkit_next and the calls that drain a handle (count,
+ *    aggregate, collect, order_by, topk) or validate a file, say where the
+ *    failing record begins: 'file "data.csv", line 3, byte offset 27'
+ *    (line 1 is the file's first line, the CSV header included; the offset
+ *    counts bytes from the start of the file, from 0; a record of a JSON
+ *    array begins at its '{'); other open failures name the file;
+ *  - schema errors name the column, the rule and what was wrong:
+ *    'column "age": rule "min" must be a number, got a string',
+ *    'column "nme" is not in the header', 'column "age": unknown rule key
+ *    "requird"'; a schema that is not JSON gives the place in its text:
+ *    'schema is not valid JSON: expected a key in quotes at byte 40 (line 2,
+ *    column 31)' (offsets and columns count bytes, from 0 and 1).
+ * Names are in double quotes, with quotes, backslashes and control bytes
+ * escaped as in JSON. The detail has a 512-byte buffer under the message's
+ * rules: up to 511 bytes are kept, exactly 512 leave no room for the NUL and
+ * give NULL, a longer detail is replaced by the text "error (detail too
+ * long)". Never fails and never changes the detail; do not free. */
+const char *rowkit_last_error_detail(void);
+
 /* ==========================================================================
  * JSON records
  * ========================================================================== */
@@ -170,7 +197,9 @@ const char *rowkit_last_error(void);
  * "out of memory allocating IN values",
  * "out of memory allocating scanner context", "out of memory allocating header",
  * or "open failed: " followed by an error name (FileNotFound, AccessDenied,
- * IsDir, EmptyFile, InvalidJson, ...). A failed open leaves nothing
+ * IsDir, EmptyFile, InvalidJson, ...), whose detail
+ * (rowkit_last_error_detail) names the file and, when the header or first
+ * record failed, its line and byte offset. A failed open leaves nothing
  * allocated. */
 Ctx *rowkit_open(const char *path, const COptions *options);
 
@@ -191,8 +220,10 @@ const char *rowkit_column_name(Ctx *ctx, size_t index);
  * untouched; later calls return 0 again), or -1 with "scanner is null",
  * "next failed: " followed by an error name (UnterminatedQuote, InvalidJson,
  * NestedValueNotSupported, OutOfMemory, a read error), "out of memory growing
- * field buffers" or "out of memory copying row". After a failure the handle
- * stays usable and the next call goes on with the following row.
+ * field buffers" or "out of memory copying row". The detail of a "next
+ * failed: " message names the file and the line and byte offset where the
+ * failing record begins. After a failure the handle stays usable and the
+ * next call goes on with the following row.
  *
  * The array and its strings are owned by the handle and valid until the next
  * rowkit_next or rowkit_close on it. A field holding a NUL byte is copied
@@ -207,6 +238,15 @@ int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
  * compare it with the file's size. Never fails and never touches the
  * last-error message; 0 when ctx is NULL. */
 uint64_t rowkit_bytes_read(Ctx *ctx);
+
+/* The 1-based file line where the row rowkit_next last returned begins, or
+ * where the record whose reading last failed begins (in rowkit_next or in a
+ * call that drains the handle: count, aggregate, collect, order_by, topk).
+ * Lines are those of the file: line 1 is a CSV file's header, a record of a
+ * JSON array is on the line of its '{'. 0 before the first row and when ctx
+ * is NULL. Rows the predicates skip do not move it. Never fails and never
+ * touches the last-error message. */
+uint64_t rowkit_line_number(Ctx *ctx);
 
 /* Closes the file and frees the handle and everything it handed out. NULL is
  * ignored. */
@@ -502,7 +542,9 @@ typedef struct ValidationReport ValidationReport;
  * NULL with "path is null", "schema_json is null", "validate failed: "
  * followed by an error name (FileNotFound, BadSchema, UnknownColumn,
  * UnterminatedQuote, InvalidJson, OutOfMemory, ...), "out of memory
- * rendering report" or "out of memory". A failed call leaves nothing
+ * rendering report" or "out of memory". The detail of "validate failed: "
+ * says which column and rule of the schema is wrong, where its JSON breaks,
+ * or where in the file reading failed. A failed call leaves nothing
  * allocated. */
 ValidationReport *rowkit_validate(const char *path, const char *schema_json, size_t max_errors);
 

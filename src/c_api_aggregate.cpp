@@ -14,7 +14,7 @@ ROWKIT_EXPORT int rowkit_aggregate(Ctx *ctx, size_t column, AggC *out) {
     }
     Result<AggResult> agg = aggregate(ctx->query, column);
     if (!agg.ok()) {
-        setError("aggregate failed: ", agg.error());
+        setReadError("aggregate failed: ", agg.error(), ctx->query);
         return -1;
     }
     out->count = agg->count;

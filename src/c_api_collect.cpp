@@ -33,7 +33,7 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
     for (;;) {
         RowResult r = ctx->query.next();
         if (!r.ok()) {
-            setError("collect failed: ", r.error());
+            setReadError("collect failed: ", r.error(), ctx->query);
             break;
         }
         if (!r->has_value()) {

@@ -9,7 +9,7 @@ ROWKIT_EXPORT int64_t rowkit_count(Ctx *ctx) {
     if (!enterScannerCall(ctx)) return -1;
     Result<size_t> n = ctx->query.count();
     if (!n.ok()) {
-        setError("count failed: ", n.error());
+        setReadError("count failed: ", n.error(), ctx->query);
         return -1;
     }
     return static_cast<int64_t>(*n);

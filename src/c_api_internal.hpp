@@ -56,6 +56,15 @@ struct InValues {
     }
 };
 
+// Sets `prefix` and the error's name as the message, with where the query's
+// reader stood as the detail: the file, and the line and byte offset of the
+// record that failed.
+inline void setReadError(std::string_view prefix, Error e, const Query &query) {
+    ErrorDetail detail;
+    describePosition(detail, query.path(), query.position());
+    setError(prefix, e, detail);
+}
+
 }  // namespace rowkit
 
 // The scanner handle.
@@ -105,9 +114,10 @@ inline bool enterSchemaCall(const char *path, const char *schema_json) {
 // message set when `computed` is an error (`failed_prefix` and its name) or
 // when the handle cannot be allocated (`alloc_message`).
 template <class Handle, class T>
-Handle *newResultHandle(Result<T> computed, const char *failed_prefix, const char *alloc_message) {
+Handle *newResultHandle(Result<T> computed, const char *failed_prefix, const char *alloc_message,
+                        const Query &source) {
     if (!computed.ok()) {
-        setError(failed_prefix, computed.error());
+        setReadError(failed_prefix, computed.error(), source);
         return nullptr;
     }
     Handle *handle = newHandle<Handle>();

@@ -21,7 +21,7 @@ ROWKIT_EXPORT OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descendin
     if (!enterScannerCall(ctx)) return nullptr;
     return newResultHandle<OrderByCtx>(
         orderBy(ctx->query, column, descending != 0),
-        "order_by failed: ", "out of memory allocating order_by context");
+        "order_by failed: ", "out of memory allocating order_by context", ctx->query);
 }
 
 ROWKIT_EXPORT int rowkit_order_by_next(OrderByCtx *octx, const char *const **out_fields,

@@ -83,6 +83,8 @@ ROWKIT_EXPORT const char *rowkit_version(void) {
 
 ROWKIT_EXPORT const char *rowkit_last_error(void) { return lastError(); }
 
+ROWKIT_EXPORT const char *rowkit_last_error_detail(void) { return lastErrorDetail(); }
+
 ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     if (!enterCall(path, "path is null")) return nullptr;
     COptions o;
@@ -112,9 +114,12 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     if (o.limit >= 0) qo.limit = static_cast<size_t>(o.limit);
     if (o.max_column >= 0) qo.stop_after_column = static_cast<size_t>(o.max_column);
     qo.negate = o.negate != 0;
-    auto q = Query::open(path, qo);
+    RecordPosition failed_at;
+    auto q = Query::open(path, qo, &failed_at);
     if (!q.ok()) {
-        setError("open failed: ", q.error());
+        ErrorDetail detail;
+        describePosition(detail, std::string_view(path, std::strlen(path)), failed_at);
+        setError("open failed: ", q.error(), detail);
         freeHandle(ctx);
         return nullptr;
     }
@@ -148,12 +153,14 @@ ROWKIT_EXPORT int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *
     if (!enterScannerCall(ctx)) return -1;
     RowResult r = ctx->query.next();
     if (!r.ok()) {
-        setError("next failed: ", r.error());
+        setReadError("next failed: ", r.error(), ctx->query);
         return -1;
     }
     if (!r->has_value()) return 0;
     return ctx->fields.handOut(**r, out_fields, out_n);
 }
+
+ROWKIT_EXPORT uint64_t rowkit_line_number(Ctx *ctx) { return ctx ? ctx->query.lineNumber() : 0; }
 
 ROWKIT_EXPORT void rowkit_close(Ctx *ctx) {
     freeHandle(ctx);

@@ -23,7 +23,8 @@ ROWKIT_EXPORT TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descen
     if (!enterScannerCall(ctx)) return nullptr;
     TopkCtx *tctx =
         newResultHandle<TopkCtx>(topK(ctx->query, column, k, descending != 0),
-                                 "topk failed: ", "out of memory allocating topk context");
+                                 "topk failed: ", "out of memory allocating topk context",
+                                 ctx->query);
     if (tctx) tctx->sorted = tctx->result.getSorted();
     return tctx;
 }

@@ -28,9 +28,11 @@ ROWKIT_EXPORT ValidationReport *rowkit_validate(const char *path, const char *sc
                                                 size_t max_errors) {
     if (!enterSchemaCall(path, schema_json)) return nullptr;
     const size_t limit = max_errors == 0 ? kDefaultMaxErrors : max_errors;
-    Result<Report> report = validateJson(path, std::string_view(schema_json, std::strlen(schema_json)), limit);
+    ErrorDetail detail;
+    Result<Report> report =
+        validateJson(path, std::string_view(schema_json, std::strlen(schema_json)), limit, &detail);
     if (!report.ok()) {
-        setError("validate failed: ", report.error());
+        setError("validate failed: ", report.error(), detail);
         return nullptr;
     }
     ByteBuf json;

@@ -83,6 +83,7 @@ Status ChunkReader::refill() {
         std::memcpy(buf_.get(), bytes_.data() + offset_, want);
         n = want;
     }
+    chunk_offset_ = offset_;
     offset_ += n;
     len_ = n;
     pos_ = 0;
@@ -109,16 +110,24 @@ Result<bool> ChunkReader::nextLine(const InputLimits &limits, std::string_view *
         }
         ROWKIT_TRY(refill());
     }
+    // The line begins at `start` when nothing of it was assembled yet: the
+    // first bytes of the call (after a skipped tail, if any).
+    auto begin = [&](const char *start) {
+        ++line_begun_.line;
+        line_begun_.offset = chunk_offset_ + static_cast<uint64_t>(start - buf);
+    };
     for (;;) {
         if (pos_ < len_) {
             const char *start = buf + pos_;
             size_t remaining = len_ - pos_;
             size_t i = bytes::findByte(start, remaining, '\n');
             if (i < remaining) {
+                const bool whole = line_scratch_.empty();
+                if (whole) begin(start);
                 if (limits.max_record_bytes && line_scratch_.size() + i > *limits.max_record_bytes)
                     return Error::RecordTooLarge;
                 pos_ += i + 1;
-                if (line_scratch_.empty()) {
+                if (whole) {
                     *line = trimCR(std::string_view(start, i));
                     return true;
                 }
@@ -129,6 +138,7 @@ Result<bool> ChunkReader::nextLine(const InputLimits &limits, std::string_view *
                 *line = trimCR(view(line_scratch_));
                 return true;
             }
+            if (line_scratch_.empty()) begin(start);
             if (limits.max_record_bytes &&
                 line_scratch_.size() + remaining > *limits.max_record_bytes)
                 return Error::RecordTooLarge;
@@ -145,23 +155,56 @@ Result<bool> ChunkReader::nextLine(const InputLimits &limits, std::string_view *
             *line = trimCR(view(line_scratch_));
             return true;
         }
-        ROWKIT_TRY(refill());
+        const Status read = refill();
+        if (!read.ok()) {
+            // Between lines, the line that failed is the one that would
+            // have begun with the bytes that could not be read.
+            if (line_scratch_.empty()) line_begun_ = RecordPosition{line_begun_.line + 1, offset_};
+            return read.error();
+        }
     }
 }
 
 Result<size_t> ChunkReader::countRemainingLines() {
+    char *const buf = buf_.get();
     size_t lines = 0;
     bool examined = false;
     char last = '\n';
+    // The unread bytes begin on the line after the last one begun, or on it
+    // when its tail is still to be skipped.
+    const uint64_t first_line = skip_partial_line_ ? line_begun_.line : line_begun_.line + 1;
+    // Where the line the count stands in begins, and where the one before.
+    uint64_t line_start = skip_partial_line_ ? line_begun_.offset : chunk_offset_ + pos_;
+    uint64_t previous_start = line_start;
     for (;;) {
         if (pos_ < len_) {
-            lines += bytes::countByte(buf_.get() + pos_, len_ - pos_, '\n');
-            last = buf_.get()[len_ - 1];
+            const char *p = buf + pos_;
+            const size_t n = len_ - pos_;
+            const size_t found = bytes::countByte(p, n, '\n');
+            if (found) {
+                // The last two line starts, for the position of the last line.
+                const char *lf = static_cast<const char *>(memrchr(p, '\n', n));
+                const char *before = found > 1 ? static_cast<const char *>(
+                                                     memrchr(p, '\n', static_cast<size_t>(lf - p)))
+                                               : nullptr;
+                previous_start = before ? offsetOf(before + 1) : line_start;
+                line_start = offsetOf(lf + 1);
+            }
+            lines += found;
+            last = buf[len_ - 1];
             examined = true;
             pos_ = len_;
         }
         if (eof_) break;
-        ROWKIT_TRY(refill());
+        const Status read = refill();
+        if (!read.ok()) {
+            line_begun_ = RecordPosition{first_line + lines, line_start};
+            return read.error();
+        }
+    }
+    if (examined) {
+        line_begun_ = last == '\n' ? RecordPosition{first_line + lines - 1, previous_start}
+                             : RecordPosition{first_line + lines, line_start};
     }
     if (examined && last != '\n') ++lines;
     // The tail of a line that was dropped for lack of memory is the first

@@ -23,6 +23,13 @@ namespace rowkit {
 
 inline constexpr size_t kDefaultChunkSize = 262144;
 
+// Where a record begins in its input: what error details and the handles'
+// line numbers report.
+struct RecordPosition {
+    uint64_t line = 0;    // 1-based line; 0 when no record was begun
+    uint64_t offset = 0;  // bytes before the record, from the start of the input
+};
+
 class ChunkReader {
 public:
     ChunkReader() = default;
@@ -67,6 +74,12 @@ public:
     std::string_view unread() const { return std::string_view(buf_.get() + pos_, len_ - pos_); }
     // Marks the first n bytes of unread() consumed (n <= unread().size()).
     void consume(size_t n) { pos_ += n; }
+    // The offset in the input of a byte of the current chunk.
+    uint64_t offsetOf(const char *p) const {
+        return chunk_offset_ + static_cast<uint64_t>(p - buf_.get());
+    }
+    // The offset in the input of the next byte a refill would read.
+    uint64_t readOffset() const { return offset_; }
     // Replaces the chunk with the next one, dropping what was left unread.
     // A read of zero bytes means the input has ended. Read errors are
     // returned as they are, after which the position is unknown.
@@ -85,6 +98,12 @@ public:
     // call. RecordTooLarge when the line (CR included) exceeds the bound;
     // OutOfMemory when a line spanning chunks cannot be assembled, in which
     // case the rest of that line is skipped.
+    //
+    // Every line begun moves linePosition() to it, so that it names the line
+    // returned or the one that failed (for a read error between lines, the
+    // line that could not be read). Lines are numbered by the lines read
+    // before them, all of which nextLine read: a reader that hands out lines
+    // only through nextLine needs no other count of line feeds.
     Result<bool> nextLine(const InputLimits &limits, std::string_view *line);
 
     // Counts the lines in the rest of the input without assembling them and
@@ -92,8 +111,13 @@ public:
     // until a refill yields nothing. Every line feed ends a line, blank lines
     // included; a last line without a line feed counts too. The rest of a
     // line that nextLine skipped for lack of memory is not counted. Read
-    // errors are returned as they are.
+    // errors are returned as they are. linePosition() moves to the last line
+    // counted, or to the line whose read failed.
     Result<size_t> countRemainingLines();
+
+    // Where the line last begun by nextLine (or counted last) begins; line 0
+    // before the first. Lines are counted from the reader's first byte.
+    RecordPosition linePosition() const { return line_begun_; }
 
 private:
     struct FreeBytes {
@@ -106,6 +130,7 @@ private:
     FileHandle owned_;        // the file, when the reader opened it
     int fd_ = -1;             // the descriptor read from: owned_'s or a borrowed one
     uint64_t offset_ = 0;     // next byte to read, in the file or in bytes_
+    uint64_t chunk_offset_ = 0;  // offset of the chunk's first byte
     uint64_t end_ = 0;        // the source ends here (exclusive), or at the file's end
     uint64_t begin_ = 0;      // where offset_ started: a range's first byte, else 0
     bool positional_ = true;  // fd_ is read with pread; false for pipes and devices
@@ -115,6 +140,7 @@ private:
     size_t len_ = 0;                        // valid bytes in the buffer
     size_t pos_ = 0;                        // next unconsumed byte of the buffer
     ByteBuf line_scratch_;                  // a line spanning chunks is assembled here
+    RecordPosition line_begun_;             // the line nextLine last began
     bool eof_ = false;                      // a refill produced zero bytes
     // Set when a line could not be assembled for lack of memory: its unread
     // rest is skipped so that it never comes back as a row of its own.
@@ -124,19 +150,23 @@ private:
 // The open sequence of both record readers: a chunk reader over the file at
 // `path`, or over `bytes`, with the options' chunk size, then the reader's
 // fromChunks on it. The errors of openFile or initBytes, then those of
-// fromChunks.
+// fromChunks, which places a failure in *failed_at (line 0 before any line).
 template <class Reader, class Options>
-Result<Reader> openRecords(const char *path, const Options &options) {
+Result<Reader> openRecords(const char *path, const Options &options,
+                           RecordPosition *failed_at = nullptr) {
+    if (failed_at) *failed_at = RecordPosition{};
     ChunkReader chunks;
     ROWKIT_TRY(chunks.openFile(path, options.chunk_size));
-    return Reader::fromChunks(std::move(chunks), options);
+    return Reader::fromChunks(std::move(chunks), options, failed_at);
 }
 
 template <class Reader, class Options>
-Result<Reader> recordsFromBytes(std::string_view bytes, const Options &options) {
+Result<Reader> recordsFromBytes(std::string_view bytes, const Options &options,
+                                RecordPosition *failed_at = nullptr) {
+    if (failed_at) *failed_at = RecordPosition{};
     ChunkReader chunks;
     ROWKIT_TRY(chunks.initBytes(bytes, options.chunk_size));
-    return Reader::fromChunks(std::move(chunks), options);
+    return Reader::fromChunks(std::move(chunks), options, failed_at);
 }
 
 // Drops one trailing carriage return.

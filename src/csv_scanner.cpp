@@ -4,8 +4,9 @@ namespace rowkit {
 
 Result<Scanner> Scanner::open(const char *path) { return openWithOptions(path, ScannerOptions()); }
 
-Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options) {
-    return openRecords<Scanner>(path, options);
+Result<Scanner> Scanner::openWithOptions(const char *path, const ScannerOptions &options,
+                                         RecordPosition *failed_at) {
+    return openRecords<Scanner>(path, options, failed_at);
 }
 
 Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
@@ -13,17 +14,23 @@ Result<Scanner> Scanner::fromBytes(std::string_view bytes) {
 }
 
 Result<Scanner> Scanner::fromBytesWithOptions(std::string_view bytes,
-                                              const ScannerOptions &options) {
-    return recordsFromBytes<Scanner>(bytes, options);
+                                              const ScannerOptions &options,
+                                              RecordPosition *failed_at) {
+    return recordsFromBytes<Scanner>(bytes, options, failed_at);
 }
 
-Result<Scanner> Scanner::fromChunks(ChunkReader reader, const ScannerOptions &options) {
+Result<Scanner> Scanner::fromChunks(ChunkReader reader, const ScannerOptions &options,
+                                    RecordPosition *failed_at) {
     Scanner s;
     s.limits_ = options.limits;
     s.stop_after_column_ = options.stop_after_column;
     s.delimiter_ = options.delimiter;
     s.reader_ = std::move(reader);
-    ROWKIT_TRY(s.readHeader());
+    const Status header = s.readHeader();
+    if (!header.ok()) {
+        if (failed_at) *failed_at = s.reader_.linePosition();
+        return header.error();
+    }
     return s;
 }
 

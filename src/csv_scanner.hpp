@@ -29,14 +29,20 @@ public:
     Scanner(Scanner &&) noexcept = default;
     Scanner &operator=(Scanner &&) noexcept = default;
 
+    // Opening reads the header line. When that fails and `failed_at` is not
+    // null, it receives where the header begins (line 1, offset 0), or line
+    // 0 when there is no line (an empty input, or one that cannot be opened).
     static Result<Scanner> open(const char *path);
-    static Result<Scanner> openWithOptions(const char *path, const ScannerOptions &options);
+    static Result<Scanner> openWithOptions(const char *path, const ScannerOptions &options,
+                                           RecordPosition *failed_at = nullptr);
     // Reads `bytes` (not copied; they must outlive the scanner).
     static Result<Scanner> fromBytes(std::string_view bytes);
     static Result<Scanner> fromBytesWithOptions(std::string_view bytes,
-                                                const ScannerOptions &options);
+                                                const ScannerOptions &options,
+                                                RecordPosition *failed_at = nullptr);
     // Reads the header from `reader` and goes on with the rest of its input.
-    static Result<Scanner> fromChunks(ChunkReader reader, const ScannerOptions &options);
+    static Result<Scanner> fromChunks(ChunkReader reader, const ScannerOptions &options,
+                                      RecordPosition *failed_at = nullptr);
 
     // The next row, nullopt at the end (repeatable), or an error.
     // RecordTooLarge, TooManyFields and read errors are stored: every later
@@ -54,6 +60,10 @@ public:
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
+
+    // Where the record last read or failed begins: the header (line 1) until
+    // a row is read. Every line is one record.
+    RecordPosition position() const { return reader_.linePosition(); }
 
 private:
     Status readHeader();

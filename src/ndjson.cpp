@@ -1,6 +1,7 @@
 #include "ndjson.hpp"
 
 #include "byte_search.hpp"
+#include "simd_count.hpp"
 
 namespace rowkit {
 
@@ -87,8 +88,9 @@ JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos
 }
 
 Result<NdjsonScanner> NdjsonScanner::openWithOptions(const char *path,
-                                                     const NdjsonScannerOptions &options) {
-    return openRecords<NdjsonScanner>(path, options);
+                                                     const NdjsonScannerOptions &options,
+                                                     RecordPosition *failed_at) {
+    return openRecords<NdjsonScanner>(path, options, failed_at);
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
@@ -96,18 +98,29 @@ Result<NdjsonScanner> NdjsonScanner::fromBytes(std::string_view bytes) {
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromBytesWithOptions(std::string_view bytes,
-                                                          const NdjsonScannerOptions &options) {
-    return recordsFromBytes<NdjsonScanner>(bytes, options);
+                                                          const NdjsonScannerOptions &options,
+                                                          RecordPosition *failed_at) {
+    return recordsFromBytes<NdjsonScanner>(bytes, options, failed_at);
 }
 
 Result<NdjsonScanner> NdjsonScanner::fromChunks(ChunkReader reader,
-                                                const NdjsonScannerOptions &options) {
+                                                const NdjsonScannerOptions &options,
+                                                RecordPosition *failed_at) {
     NdjsonScanner s;
     s.limits_ = options.limits;
     s.reader_ = std::move(reader);
     if (!s.tokens_.resize(json::kMaxTokens)) return Error::OutOfMemory;
-    ROWKIT_TRY(s.detectMode());
-    ROWKIT_TRY(s.readHeader());
+    const Status detected = s.detectMode();
+    if (!detected.ok()) {
+        // Only blank bytes were read: the first record was to begin with them.
+        if (failed_at) *failed_at = RecordPosition{1, 0};
+        return detected.error();
+    }
+    const Status header = s.readHeader();
+    if (!header.ok()) {
+        if (failed_at) *failed_at = s.position();
+        return header.error();
+    }
     return s;
 }
 
@@ -116,7 +129,7 @@ Result<NdjsonScanner> NdjsonScanner::fromChunks(ChunkReader reader,
 // depend on the chunk size.
 Status NdjsonScanner::detectMode() {
     bool passed_chunk = false;
-    bool saw_line_feed = false;
+    uint64_t line_feeds = 0;
     for (;;) {
         ROWKIT_TRY(reader_.refill());
         const std::string_view chunk = reader_.unread();
@@ -128,12 +141,14 @@ Status NdjsonScanner::detectMode() {
         for (size_t i = 0; i < chunk.size(); ++i) {
             char c = chunk[i];
             if (isBlank(c)) {
-                saw_line_feed |= c == '\n';
+                line_feeds += c == '\n';
                 continue;
             }
             if (c == '[') {
                 mode_ = Mode::json_array;
                 reader_.consume(i + 1);
+                array_line_ = 1 + line_feeds;
+                line_counted_to_ = chunk.data() + i + 1;
                 return Status();
             }
             mode_ = Mode::line_delimited;
@@ -141,7 +156,7 @@ Status NdjsonScanner::detectMode() {
             // an object. Other whitespace in front of the first record is
             // dropped, in this chunk as in the chunks before it, so that the
             // record bound measures the same first line at every chunk size.
-            if (saw_line_feed) return Error::InvalidJson;
+            if (line_feeds) return Error::InvalidJson;
             reader_.consume(i);
             return Status();
         }
@@ -216,6 +231,7 @@ Result<bool> NdjsonScanner::nextObject(std::string_view *record) {
         switch (event) {
             case JsonArrayScan::Event::object_start:
                 start = stop - 1;
+                beginObject(start);
                 continue;
             case JsonArrayScan::Event::array_end:
                 return false;
@@ -245,9 +261,43 @@ Result<bool> NdjsonScanner::nextObject(std::string_view *record) {
             array_.end();
             return Error::InvalidJson;  // an object cut off by the end of the input
         }
-        ROWKIT_TRY(reader_.refill());
+        ROWKIT_TRY(refillArray());
         start = reader_.unread().data();
     }
+}
+
+// The line feeds of the chunk are counted before it goes, those before an
+// object begun in it first. Between objects, the record that failed to be
+// read begins where the read failed.
+Status NdjsonScanner::refillArray() {
+    const std::string_view rest = reader_.unread();
+    if (object_start_) placeObject();
+    arrayLineAt(rest.data() + rest.size());
+    const uint64_t at = reader_.readOffset();
+    const Status read = reader_.refill();
+    if (!read.ok()) {
+        if (!array_.inObject()) object_position_ = RecordPosition{array_line_, at};
+        return read;
+    }
+    line_counted_to_ = reader_.unread().data();
+    return read;
+}
+
+uint64_t NdjsonScanner::arrayLineAt(const char *p) const {
+    const size_t n = static_cast<size_t>(p - line_counted_to_);
+    array_line_ += bytes::countByte(line_counted_to_, n, '\n');
+    line_counted_to_ = p;
+    return array_line_;
+}
+
+void NdjsonScanner::beginObject(const char *start) {
+    object_start_ = start;
+    object_position_.offset = reader_.offsetOf(start);
+}
+
+void NdjsonScanner::placeObject() const {
+    object_position_.line = arrayLineAt(object_start_);
+    object_start_ = nullptr;
 }
 
 // The skip operation over the array scan: objects are only counted.
@@ -263,6 +313,7 @@ Result<size_t> NdjsonScanner::skipObjects() {
                 reader_.consume(used);
                 return objects;
             }
+            if (event == JsonArrayScan::Event::object_start) beginObject(chunk.data() + used - 1);
             objects += event == JsonArrayScan::Event::object_end;
         }
         reader_.consume(used);
@@ -271,7 +322,7 @@ Result<size_t> NdjsonScanner::skipObjects() {
             array_.end();
             return Error::InvalidJson;
         }
-        ROWKIT_TRY(reader_.refill());
+        ROWKIT_TRY(refillArray());
     }
 }
 

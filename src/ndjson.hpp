@@ -88,16 +88,22 @@ public:
     // InvalidChunkSize, the platform's open errors, EmptyFile (no bytes or no
     // record), InvalidJson (the first record is not an object), TooManyFields
     // and RecordTooLarge (limits), OutOfMemory. Nothing is kept on failure.
-    static Result<NdjsonScanner> openWithOptions(const char *path, const NdjsonScannerOptions &options);
+    // When reading the first record fails and `failed_at` is not null, it
+    // receives where that record begins (line 0 when there is none).
+    static Result<NdjsonScanner> openWithOptions(const char *path,
+                                                 const NdjsonScannerOptions &options,
+                                                 RecordPosition *failed_at = nullptr);
     // The same over bytes held in memory (not copied; they must outlive the
     // scanner).
     static Result<NdjsonScanner> fromBytes(std::string_view bytes);
     static Result<NdjsonScanner> fromBytesWithOptions(std::string_view bytes,
-                                                      const NdjsonScannerOptions &options);
+                                                      const NdjsonScannerOptions &options,
+                                                      RecordPosition *failed_at = nullptr);
     // Reads the first record from `reader` and goes on with the rest of its
     // input.
     static Result<NdjsonScanner> fromChunks(ChunkReader reader,
-                                            const NdjsonScannerOptions &options);
+                                            const NdjsonScannerOptions &options,
+                                            RecordPosition *failed_at = nullptr);
 
     // Rows then carry only columns 0..column (all columns when absent).
     void setStopAfterColumn(std::optional<size_t> column);
@@ -124,6 +130,15 @@ public:
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
 
+    // Where the record last read or failed begins: a line's first byte, an
+    // array element's '{' (and its line), the first record's first byte that
+    // is not whitespace. The first record's place until a row is read.
+    RecordPosition position() const {
+        if (mode_ != Mode::json_array) return reader_.linePosition();
+        if (object_start_) placeObject();
+        return object_position_;
+    }
+
 private:
     Status detectMode();
     Status readHeader();
@@ -133,6 +148,19 @@ private:
     Result<bool> nextObject(std::string_view *record);
     // Skips the rest of an array, returning how many objects it held.
     Result<size_t> skipObjects();
+    // The next chunk of an array; a read error between objects moves the
+    // position to where reading failed.
+    Status refillArray();
+    // The line of `p`, a byte of the chunk at or after line_counted_to_.
+    // Line feeds are counted once, with the vector counting kernel, only
+    // when a place is asked for and when a chunk is left: the array scan
+    // itself does nothing for lines, and an object whose place nobody asks
+    // for costs nothing.
+    uint64_t arrayLineAt(const char *p) const;
+    // Notes the '{' of an object of the current chunk; its line is counted
+    // when asked for or when the chunk is left (placeObject).
+    void beginObject(const char *start);
+    void placeObject() const;
     // Appends [from, to) to the object being assembled.
     Status appendToObject(const char *from, const char *to, bool *discarding);
     RowResult fullRow(std::string_view record);
@@ -150,6 +178,12 @@ private:
     size_t wanted_columns_ = 0;
     std::optional<Error> limit_failure_;
     JsonArrayScan array_;     // where the array scan stands (array mode)
+    // Array mode: where the object last begun begins; its line is not
+    // counted yet while object_start_ points at its '{' in the chunk.
+    mutable RecordPosition object_position_;
+    mutable const char *object_start_ = nullptr;
+    mutable uint64_t array_line_ = 1;            // the line of *line_counted_to_
+    mutable const char *line_counted_to_ = nullptr;  // line feeds before it are counted
     ByteBuf object_scratch_;  // an object spanning chunks is assembled here
     Mode mode_ = Mode::line_delimited;
     bool used_first_row_ = false;

@@ -114,9 +114,12 @@ Result<size_t> Source::countFastPath() {
 
 // ---- query -----------------------------------------------------------------
 
-Result<Query> Query::open(const char *path, const QueryOptions &options) {
+Result<Query> Query::open(const char *path, const QueryOptions &options,
+                          RecordPosition *failed_at) {
     Format format = options.format ? *options.format : inferFormat(path);
     Query q;
+    if (!OwnedStr::copy(std::string_view(path, std::strlen(path)), &q.path_))
+        return Error::OutOfMemory;
     q.source.format = format;
     if (format == Format::csv) {
         ScannerOptions so;
@@ -124,14 +127,14 @@ Result<Query> Query::open(const char *path, const QueryOptions &options) {
         so.chunk_size = options.csv_chunk_size ? *options.csv_chunk_size : kDefaultChunkSize;
         so.stop_after_column = options.stop_after_column;
         so.delimiter = ',';
-        auto s = Scanner::openWithOptions(path, so);
+        auto s = Scanner::openWithOptions(path, so, failed_at);
         if (!s.ok()) return s.error();
         q.source.csv = std::move(*s);
     } else {
         NdjsonScannerOptions no;
         no.limits = options.limits;
         no.chunk_size = options.json_chunk_size ? *options.json_chunk_size : kDefaultChunkSize;
-        auto s = NdjsonScanner::openWithOptions(path, no);
+        auto s = NdjsonScanner::openWithOptions(path, no, failed_at);
         if (!s.ok()) return s.error();
         q.source.ndjson = std::move(*s);
         q.source.ndjson.setStopAfterColumn(options.stop_after_column);
@@ -151,15 +154,15 @@ size_t Query::width() const {
     return n;
 }
 
-Result<Query> Query::fromBytes(std::string_view bytes, Format format) {
+Result<Query> Query::fromBytes(std::string_view bytes, Format format, RecordPosition *failed_at) {
     Query q;
     q.source.format = format;
     if (format == Format::csv) {
-        auto s = Scanner::fromBytes(bytes);
+        auto s = Scanner::fromBytesWithOptions(bytes, ScannerOptions(), failed_at);
         if (!s.ok()) return s.error();
         q.source.csv = std::move(*s);
     } else {
-        auto s = NdjsonScanner::fromBytes(bytes);
+        auto s = NdjsonScanner::fromBytesWithOptions(bytes, NdjsonScannerOptions(), failed_at);
         if (!s.ok()) return s.error();
         q.source.ndjson = std::move(*s);
     }
@@ -172,11 +175,19 @@ Result<size_t> Query::count() {
         if (*limit <= returned) return size_t{0};
         allowance = *limit - returned;
     }
-    if (where.empty() && !limit && !negate) return source.countFastPath();
+    keepLine();
+    if (where.empty() && !limit && !negate) {
+        Result<size_t> n = source.countFastPath();
+        line_from_reader_ = !n.ok();
+        return n;
+    }
     size_t n = 0;
     while (n < allowance) {
         RowResult r = source.next();
-        if (!r.ok()) return r.error();
+        if (!r.ok()) {
+            line_from_reader_ = true;
+            return r.error();
+        }
         if (!r->has_value()) break;
         if (matches(**r, where, negate)) {
             ++n;
@@ -188,21 +199,34 @@ Result<size_t> Query::count() {
 
 RowResult Query::next() {
     if (limit && returned >= *limit) return std::optional<Row>();
+    // Without predicates the record read is the row returned, or the end,
+    // which leaves the reader's place alone.
+    if (!where.empty() || negate) keepLine();
     Row row;
     for (;;) {
         RowResult r = source.next();
-        if (!r.ok()) return r.error();
+        if (!r.ok()) {
+            line_from_reader_ = true;
+            return r.error();
+        }
         if (!r->has_value()) return std::optional<Row>();
         row = **r;
         if (matches(row, where, negate)) break;
     }
     ++returned;
+    line_from_reader_ = true;
     if (columns.data() == nullptr) return std::optional<Row>(row);
     if (proj_buf.size() < columns.size() && !proj_buf.resize(columns.size()))
         return Error::OutOfMemory;  // the row is consumed and counts against the limit
     for (size_t i = 0; i < columns.size(); ++i)
         proj_buf[i] = columns[i] < row.size() ? row[columns[i]] : std::string_view();
     return std::optional<Row>(Row(proj_buf.data(), columns.size()));
+}
+
+void describePosition(ErrorDetail &detail, std::string_view path, RecordPosition at) {
+    detail.add("file ").quoted(path);
+    if (at.line == 0) return;
+    detail.add(", line ").number(at.line).add(", byte offset ").number(at.offset);
 }
 
 }  // namespace rowkit

@@ -78,6 +78,10 @@ public:
     uint64_t bytesConsumed() const {
         return format == Format::csv ? csv.bytesConsumed() : ndjson.bytesConsumed();
     }
+    // The open reader's position().
+    RecordPosition position() const {
+        return format == Format::csv ? csv.position() : ndjson.position();
+    }
     // The rows left in the open reader, counted without splitting them when
     // no input limit is set (the readers' countRemaining); consumes them.
     Result<size_t> countFastPath();
@@ -89,9 +93,14 @@ public:
     Query(Query &&) noexcept = default;
     Query &operator=(Query &&) noexcept = default;
 
-    static Result<Query> open(const char *path, const QueryOptions &options);
+    // Opens `path` (copied, for error details) and reads the header. When
+    // reading it fails and `failed_at` is not null, it receives where the
+    // failing record begins (line 0 when there is none).
+    static Result<Query> open(const char *path, const QueryOptions &options,
+                              RecordPosition *failed_at = nullptr);
     // The same query over bytes held in memory, with default options.
-    static Result<Query> fromBytes(std::string_view bytes, Format format);
+    static Result<Query> fromBytes(std::string_view bytes, Format format,
+                                   RecordPosition *failed_at = nullptr);
 
     // The next row that passes the predicates, projected; nullopt at the end
     // or once the limit is reached. Views are valid until the next call.
@@ -114,6 +123,17 @@ public:
         return source.columnIndex(name);
     }
 
+    // The file's path as opened; empty for bytes held in memory.
+    std::string_view path() const { return path_.view(); }
+    // Where the record the reader read last (returned, skipped by the
+    // predicates, or failed) begins; the header's or the first record's
+    // place until a row is read.
+    RecordPosition position() const { return source.position(); }
+    // The line where the row next() last returned, or the record whose
+    // reading last failed (in next() or count()), begins; 0 before either.
+    // Rows the predicates skip and rows count() passes over move nothing.
+    uint64_t lineNumber() const { return line_from_reader_ ? source.position().line : line_; }
+
     Source source;
     std::span<const size_t> columns;
     std::span<const Predicate> where;
@@ -122,6 +142,26 @@ public:
     size_t returned = 0;
     Vec<std::string_view> proj_buf;
     bool negate = false;
+
+private:
+    // Before reading a record that may not be handed out, the line of the
+    // one that was is taken from the reader.
+    void keepLine() {
+        if (!line_from_reader_) return;
+        line_ = source.position().line;
+        line_from_reader_ = false;
+    }
+
+    OwnedStr path_;
+    // lineNumber(): line_, or the reader's current record when that is the
+    // row last returned or the record that failed. Asking the reader only
+    // then keeps the row path free of line bookkeeping.
+    uint64_t line_ = 0;
+    bool line_from_reader_ = false;
 };
+
+// Writes where `at` stands in the file at `path`: 'file "data.csv", line 3,
+// byte offset 27', or only the file when no record was begun (line 0).
+void describePosition(ErrorDetail &detail, std::string_view path, RecordPosition at);
 
 }  // namespace rowkit

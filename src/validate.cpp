@@ -168,8 +168,9 @@ std::string_view errorKindName(ErrorKind kind) { return kErrorKindNames[static_c
 
 // ---- validator -------------------------------------------------------------
 
-Result<Validator> Validator::withSchema(Query query, std::string_view schema_json) {
-    Result<Schema> schema = parseSchema(query.header(), schema_json);
+Result<Validator> Validator::withSchema(Query query, std::string_view schema_json,
+                                        ErrorDetail *detail) {
+    Result<Schema> schema = parseSchema(query.header(), schema_json, detail);
     if (!schema.ok()) return schema.error();
     Validator v;
     v.query_ = std::move(query);
@@ -177,17 +178,23 @@ Result<Validator> Validator::withSchema(Query query, std::string_view schema_jso
     return v;
 }
 
-Result<Validator> Validator::openJson(const char *path, std::string_view schema_json) {
-    Result<Query> q = Query::open(path, QueryOptions());
-    if (!q.ok()) return q.error();
-    return withSchema(std::move(*q), schema_json);
+Result<Validator> Validator::openJson(const char *path, std::string_view schema_json,
+                                      ErrorDetail *detail) {
+    RecordPosition failed_at;
+    Result<Query> q = Query::open(path, QueryOptions(), &failed_at);
+    if (!q.ok()) {
+        if (detail)
+            rowkit::describePosition(*detail, std::string_view(path, std::strlen(path)), failed_at);
+        return q.error();
+    }
+    return withSchema(std::move(*q), schema_json, detail);
 }
 
 Result<Validator> Validator::fromBytesJson(std::string_view bytes, Format format,
                                            std::string_view schema_json) {
     Result<Query> q = Query::fromBytes(bytes, format);
     if (!q.ok()) return q.error();
-    return withSchema(std::move(*q), schema_json);
+    return withSchema(std::move(*q), schema_json, nullptr);
 }
 
 Status Validator::check(Row row, ErrorSink &sink) const {
@@ -320,10 +327,13 @@ Result<Report> reportFromValidator(Validator &validator, size_t limit) {
     return report;
 }
 
-Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit) {
-    Result<Validator> v = Validator::openJson(path, schema_json);
+Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit,
+                            ErrorDetail *detail) {
+    Result<Validator> v = Validator::openJson(path, schema_json, detail);
     if (!v.ok()) return v.error();
-    return v->report(limit);
+    Result<Report> report = v->report(limit);
+    if (!report.ok() && detail) v->describePosition(*detail);
+    return report;
 }
 
 // ---- JSON forms ------------------------------------------------------------

@@ -110,8 +110,11 @@ public:
 
     // Opens the file (format by suffix, default query options) and parses
     // the schema against its header. Open errors, BadSchema, UnknownColumn,
-    // OutOfMemory; nothing is kept on failure.
-    static Result<Validator> openJson(const char *path, std::string_view schema_json);
+    // OutOfMemory; nothing is kept on failure. When `detail` is not null it
+    // receives what the failure is known to be about: the file and where
+    // the header or first record failed, or the schema's detail.
+    static Result<Validator> openJson(const char *path, std::string_view schema_json,
+                                      ErrorDetail *detail = nullptr);
     // The same over bytes held in memory (not copied).
     static Result<Validator> fromBytesJson(std::string_view bytes, Format format,
                                            std::string_view schema_json);
@@ -147,6 +150,15 @@ public:
     Status writeOutcome(ByteBuf &out, bool full);
 
     std::span<const OwnedStr> header() const { return query_.header(); }
+    // The file line where the row last returned (or the record that failed)
+    // begins, 0 before the first: rows are numbered by data row, lines by
+    // the file.
+    uint64_t lineNumber() const { return query_.lineNumber(); }
+    // Writes where reading stands: the file, the line and byte offset of the
+    // record last read or failed.
+    void describePosition(ErrorDetail &detail) const {
+        rowkit::describePosition(detail, query_.path(), query_.position());
+    }
     const Schema &schema() const { return schema_; }
     uint64_t rowNumber() const { return row_number_; }
     uint64_t bytesConsumed() const { return query_.source.bytesConsumed(); }
@@ -154,7 +166,8 @@ public:
     uint64_t rowsInvalid() const { return rows_invalid_; }
 
 private:
-    static Result<Validator> withSchema(Query query, std::string_view schema_json);
+    static Result<Validator> withSchema(Query query, std::string_view schema_json,
+                                        ErrorDetail *detail);
     Status check(Row row, ErrorSink &sink) const;
 
     Query query_;
@@ -192,7 +205,10 @@ struct Report {
 Result<Report> reportFromValidator(Validator &validator, size_t limit);
 
 // Opens a validator on `path`, reports on the whole file and closes it.
-Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit);
+// `detail`, when not null, receives what openJson gives, or where a reading
+// error stopped the report.
+Result<Report> validateJson(const char *path, std::string_view schema_json, size_t limit,
+                            ErrorDetail *detail = nullptr);
 
 // ---- JSON forms ------------------------------------------------------------
 //

@@ -189,3 +189,121 @@ TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
             << "line «" << line << "»";
     }
 }
+
+namespace {
+
+std::string at(RecordPosition p) { return std::to_string(p.line) + "@" + std::to_string(p.offset); }
+
+// Where each step's record begins, "line@offset", with " !" and the error
+// name on a failure; a failure that repeats ends the scan. A failed open
+// gives "open", the place it reports and the error.
+Steps positionSteps(std::string_view bytes, size_t chunk, ScannerOptions o = {}) {
+    o.chunk_size = chunk;
+    RecordPosition failed_at{99, 99};
+    auto s = Scanner::fromBytesWithOptions(bytes, o, &failed_at);
+    if (!s.ok()) return {"open " + at(failed_at) + " !" + errorName(s.error())};
+    Steps out;
+    for (;;) {
+        RowResult r = s->next();
+        if (r.ok() && !r->has_value()) break;
+        out.push_back(at(s->position()) + (r.ok() ? "" : " !"s + errorName(r.error())));
+        if (!r.ok() && out.size() >= 2 && out[out.size() - 2] == out.back()) break;
+    }
+    return out;
+}
+
+}  // namespace
+
+// A record's line counts every line feed before it, the header's included;
+// its offset counts bytes from the start. Both come out the same for every
+// chunk size, for failures (stored ones repeat their place) as for rows.
+TEST(CsvScanner, PositionsOfRecords) {
+    ScannerOptions fields, bytes;
+    fields.limits.max_fields = 1;
+    bytes.limits.max_record_bytes = 3;
+    const std::string open_bad = "open 1@0 !UnterminatedQuote";
+    const struct {
+        std::string in;
+        Steps want;
+        ScannerOptions o = {};
+    } cases[] = {
+        {"h\r\nab\r\n\r\n\"x\nq\"\n", {"2@3", "3@7", "4@9 !UnterminatedQuote", "5@12"}},
+        {"h\nx", {"2@2"}},
+        {"a\nb\nc,d\ne\n", {"2@2", "3@4 !TooManyFields", "3@4 !TooManyFields"}, fields},
+        {"a\nabc\nabcd\nx\n", {"2@2", "3@6 !RecordTooLarge", "3@6 !RecordTooLarge"}, bytes},
+        {"", {"open 0@0 !EmptyFile"}},
+        {"\"a\nb\n", {open_bad}},
+        {"abcd\n", {"open 1@0 !RecordTooLarge"}, bytes},
+    };
+    for (const auto &c : cases)
+        for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, kDefaultChunkSize})
+            EXPECT_EQ(positionSteps(c.in, chunk, c.o), c.want) << c.in << " chunk " << chunk;
+
+    // Long lines spanning many chunks, CR LF and LF, blank lines.
+    std::string text = "id,note\n";
+    Steps want;
+    for (int i = 0; i < 200; ++i) {
+        want.push_back(std::to_string(i + 2) + "@" + std::to_string(text.size()));
+        text += std::to_string(i) + "," + std::string(size_t(i * 37 % 700), 'z') +
+                (i % 3 ? "\r\n" : "\n");
+    }
+    for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{4093}})
+        EXPECT_EQ(positionSteps(text, chunk), want) << chunk;
+
+    // Counting moves the place to the last line counted.
+    for (auto [in, place] :
+         {std::pair{"h\na\nb\n\n", "4@6"}, {"h\na\nb", "3@4"}, {"h\na\n", "2@2"}}) {
+        for (size_t chunk : {size_t{1}, size_t{2}, kDefaultChunkSize}) {
+            ScannerOptions o;
+            o.chunk_size = chunk;
+            auto s = Scanner::fromBytesWithOptions(in, o);
+            ASSERT_TRUE(s->next().ok());
+            ASSERT_TRUE(s->countRemaining().ok());
+            EXPECT_EQ(at(s->position()), place) << in << " chunk " << chunk;
+        }
+    }
+}
+
+// A failed read is placed at the line it would have begun or continued:
+// right after the last row returned.
+TEST(CsvScanner, ReadErrorIsPlacedAfterTheLastRow) {
+    rowkit_test::TempDir dir;
+    std::string text = "h\n";
+    for (int i = 0; i < 100; ++i) text += "row" + std::to_string(i) + "\n";
+    const std::string path = dir.write("t.csv", text);
+    for (uint64_t nth : {2, 3, 5}) {
+        for (bool count : {false, true}) {
+            ScannerOptions o;
+            o.chunk_size = 16;
+            auto s = Scanner::openWithOptions(path.c_str(), o);
+            ASSERT_TRUE(s.ok());
+            ASSERT_TRUE(s->next().ok());  // row0, line 2, read with the first chunk
+            file_hook::failReadAt(nth - 1, EIO);
+            RecordPosition last = s->position();
+            size_t last_len = 4;
+            Error failed = Error::Unexpected;
+            if (count) {
+                failed = s->countRemaining().error();
+            } else {
+                for (;;) {
+                    RowResult r = s->next();
+                    if (!r.ok()) {
+                        failed = r.error();
+                        break;
+                    }
+                    ASSERT_TRUE(r->has_value());
+                    last = s->position();
+                    last_len = (**r)[0].size();
+                }
+            }
+            file_hook::failReadAt(0, 0);
+            ASSERT_EQ(failed, Error::InputOutput);
+            if (!count) {
+                EXPECT_EQ(s->position().line, last.line + 1) << nth;
+                EXPECT_EQ(s->position().offset, last.offset + last_len + 1) << nth;
+            }
+            // Counting stops on a line that was begun before the failed read.
+            EXPECT_GT(s->position().line, 2u) << nth;
+        }
+    }
+}

@@ -298,3 +298,78 @@ TEST(NdjsonScanner, CountRemainingAndStoredReadErrors) {
         EXPECT_EQ(error(s->countRemaining()), Error::InputOutput) << run;
     }
 }
+
+namespace {
+
+std::string at(RecordPosition p) { return std::to_string(p.line) + "@" + std::to_string(p.offset); }
+
+// Where each step's record begins, "line@offset", with " !" and the error
+// name on a failure; a failure that repeats ends the scan. A failed open
+// gives "open", the place it reports and the error.
+Steps positionSteps(std::string_view bytes, NdjsonScannerOptions o = {}) {
+    RecordPosition failed_at{99, 99};
+    auto s = NdjsonScanner::fromBytesWithOptions(bytes, o, &failed_at);
+    if (!s.ok()) return {"open " + at(failed_at) + " !" + errorName(s.error())};
+    Steps out;
+    for (;;) {
+        RowResult r = s->next();
+        if (r.ok() && !r->has_value()) break;
+        out.push_back(at(s->position()) + (r.ok() ? "" : " !"s + errorName(r.error())));
+        if (!r.ok() && out.size() >= 2 && out[out.size() - 2] == out.back()) break;
+    }
+    return out;
+}
+
+// Where each line of `text` begins.
+std::vector<size_t> lineStarts(std::string_view text) {
+    std::vector<size_t> starts = {0};
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] == '\n') starts.push_back(i + 1);
+    return starts;
+}
+
+}  // namespace
+
+// A record's line counts every line feed before it (in an array, the line of
+// its '{'; line feeds inside strings count too); its offset counts bytes
+// from the start: a line's first byte, an array element's '{', and the first
+// record's first byte that is not whitespace. Both are the same for every
+// chunk size.
+TEST(NdjsonScanner, PositionsOfRecords) {
+    const NdjsonScannerOptions small{kDefaultChunkSize, {10, {}}};  // records of 10 bytes
+    const std::string cut = "\n\n  [ 5, {\"a\":";
+    const Case cases[] = {
+        {"{\"a\":1}\r\n\n{\"a\":\n{\"a\":3}",
+         {"1@0", "2@9 !InvalidJson", "3@10 !InvalidJson", "4@16"}},
+        {"  {\"a\":1}\n {\"a\":2}", {"1@2", "2@10"}},
+        {"\n\n [{\"a\":1},\n{\"a\":\"]\\\"{\n\"}, {\"a\":2}\n,\n  {\"a\":\n3}]",
+         {"3@4", "4@13", "5@28", "7@40"}},
+        {"{\"a\":1}\n{\"a\":\"0123456789\"}\n{}",
+         {"1@0", "2@8 !RecordTooLarge", "2@8 !RecordTooLarge"}, small},
+        {"[{\"a\":1},\n{\"a\":\"0123456789\"}]",
+         {"1@1", "2@10 !RecordTooLarge", "2@10 !RecordTooLarge"}, small},
+        {cut, {"open 3@9 !InvalidJson"}},
+        {"\n{\"a\":1}", {"open 1@0 !InvalidJson"}},
+        {"", {"open 0@0 !EmptyFile"}},
+        {"[1, 2]", {"open 0@0 !EmptyFile"}},
+    };
+    for (const Case &c : cases)
+        for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{17},
+                             kDefaultChunkSize})
+            EXPECT_EQ(positionSteps(c.in, {chunk, c.o.limits}), c.want)
+                << c.in << " chunk " << chunk;
+
+    // The table's records: one per line (CR LF and LF), or one per line of
+    // a pretty-printed array after two spaces, the first on its third line.
+    const Table t = makeTable(40);
+    const std::vector<size_t> in_lines = lineStarts(t.lines), in_array = lineStarts(t.array);
+    Steps want_lines, want_array;
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+        want_lines.push_back(std::to_string(i + 1) + "@" + std::to_string(in_lines[i]));
+        want_array.push_back(std::to_string(i + 3) + "@" + std::to_string(in_array[i + 2] + 2));
+    }
+    for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{4093}, kDefaultChunkSize}) {
+        EXPECT_EQ(positionSteps(t.lines, chunked(chunk)), want_lines) << chunk;
+        EXPECT_EQ(positionSteps(t.array, chunked(chunk)), want_array) << chunk;
+    }
+}
