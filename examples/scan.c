@@ -5,9 +5,10 @@
  * Options are fixed when a handle is opened, so a first handle reads the
  * header to find the columns by name and a second one does the filtered,
  * projected read; FILE is therefore opened twice and must be a file, not a
- * pipe, which can be read only once. A row that cannot be read (an unclosed quote, say) is
- * reported on stderr and skipped: the handle stays usable and the next call
- * goes on with the following row. The exit status is 1 when any row failed. */
+ * pipe, which can be read only once. A row that cannot be read (an unclosed
+ * quote, say) is reported on stderr with its line and skipped: the handle
+ * stays usable and the next call goes on with the following row. The exit
+ * status is 1 when any row failed. */
 #include <stdint.h>
 #include <stdio.h>
 
@@ -16,10 +17,22 @@
 /* A read error that does not go away makes every call fail; give up then. */
 #define MAX_FAILURES_IN_A_ROW 100
 
-static int fail(const char *path)
+/* Reports the last failure: "scan: FILE:LINE: MESSAGE" for a row of an open
+ * handle, else the message and the library's detail (which names the file
+ * and, for a bad header, its line). */
+static int fail(const char *path, Ctx *ctx)
 {
     const char *message = rowkit_last_error();
-    fprintf(stderr, "scan: %s: %s\n", path, message ? message : "unknown error");
+    const char *detail = rowkit_last_error_detail();
+    uint64_t line = rowkit_line_number(ctx);
+    if (!message)
+        message = "unknown error";
+    if (line)
+        fprintf(stderr, "scan: %s:%llu: %s\n", path, (unsigned long long)line, message);
+    else if (detail)
+        fprintf(stderr, "scan: %s (%s)\n", message, detail);
+    else
+        fprintf(stderr, "scan: %s: %s\n", path, message);
     return 1;
 }
 
@@ -32,7 +45,7 @@ int main(int argc, char **argv)
 
     Ctx *header = rowkit_open(path, NULL);
     if (!header)
-        return fail(path);
+        return fail(path, NULL);
     for (i = 0; i < 3; i++) {
         columns[i] = rowkit_column_index(header, wanted[i]);
         if (columns[i] == SIZE_MAX) {
@@ -51,7 +64,7 @@ int main(int argc, char **argv)
     options.n_where = 1;
     Ctx *ctx = rowkit_open(path, &options);
     if (!ctx)
-        return fail(path);
+        return fail(path, NULL);
 
     for (i = 0; i < 3; i++)
         printf("%s%c", rowkit_column_name(ctx, columns[i]), i < 2 ? '\t' : '\n');
@@ -62,7 +75,7 @@ int main(int argc, char **argv)
     int failures = 0, failures_in_a_row = 0;
     while ((rc = rowkit_next(ctx, &fields, &n)) != 0) {
         if (rc < 0) {
-            fail(path);
+            fail(path, ctx);
             failures++;
             if (++failures_in_a_row == MAX_FAILURES_IN_A_ROW)
                 break;

@@ -197,10 +197,15 @@ int fail(const char *format, ...)
     return STATUS_ERROR;
 }
 
+/* The message, then the library's detail in parentheses when it has one:
+ * "next failed: UnterminatedQuote (file "a.csv", line 3, byte offset 27)". */
 int fail_library(void)
 {
     const char *message = rowkit_last_error();
-    return fail("%s", message ? message : "unknown error");
+    const char *detail = rowkit_last_error_detail();
+    if (!message) return fail("unknown error");
+    if (!detail) return fail("%s", message);
+    return fail("%s (%s)", message, detail);
 }
 
 int fail_usage(const char *format, ...)

@@ -36,7 +36,7 @@ int out_finish(int status);
 /* Diagnostics: one line "rowkit: ..." on standard error, after standard
  * output is flushed so that the two keep their order on a terminal. Each
  * returns STATUS_ERROR. */
-int fail_library(void);                         /* the library's last-error message */
+int fail_library(void);                         /* the library's last-error message and detail */
 int fail(const char *format, ...)               /* any other failure */
     __attribute__((format(printf, 1, 2)));
 int fail_usage(const char *format, ...)         /* plus the command's synopsis */

@@ -17,6 +17,7 @@ from __future__ import annotations
 import ctypes
 import errno
 import os
+import re
 from ctypes import (
     POINTER,
     Structure,
@@ -267,8 +268,12 @@ class RowkitError(ValueError):
     ``rowkit_last_error()`` returned it (for example ``"next failed:
     UnterminatedQuote"``). :attr:`name` is the error name at its end when the
     message has one (``"UnterminatedQuote"``), else ``None``. :attr:`detail`
-    and :attr:`line` carry the library's extra detail text and the 1-based
-    line of the record when the library reports them, else ``None``.
+    is the library's detail text (``'file "a.csv", line 3, byte offset 27'``,
+    ``'column "age": rule "min" must be a number, got a string'``) and
+    :attr:`line` the 1-based file line where the failing record begins, each
+    ``None`` when unknown. ``str(error)`` shows the message with the detail
+    in parentheses. The OS and memory errors the library reports carry the
+    same two attributes.
     """
 
     def __init__(
@@ -285,12 +290,11 @@ class RowkitError(ValueError):
         self.line = line
 
     def __str__(self) -> str:
-        text = self.message
-        if self.line:
-            text += f" (line {self.line})"
         if self.detail:
-            text += f": {self.detail}"
-        return text
+            return f"{self.message} ({self.detail})"
+        if self.line:
+            return f"{self.message} (line {self.line})"
+        return self.message
 
 
 _OS_ERRORS = {
@@ -310,31 +314,51 @@ def error_name(message: str) -> Optional[str]:
     return None
 
 
-def make_error(message: Optional[str], filename: Any = None, line: Optional[int] = None) -> Exception:
-    """The Python exception for a library message."""
+_DETAIL_LINE = re.compile(r", line (\d+), byte offset \d+$")
+
+
+def make_error(
+    message: Optional[str],
+    filename: Any = None,
+    line: Optional[int] = None,
+    detail_source: Any = None,
+) -> Exception:
+    """The Python exception for a library message; `detail_source`, when
+    given, returns the detail that goes with it (raw bytes or None)."""
     if message is None:
         return RowkitError(
             "librowkit reported a failure but no message (another thread's call "
             "replaced the process-wide message)"
         )
     name = error_name(message)
+    detail = None
+    if detail_source is not None:
+        raw = detail_source()
+        detail = decode(raw) if raw else None
+    if not line and detail:
+        # A failure without a handle (a bad header, say) gives its line only
+        # in the detail: 'file "a.csv", line 1, byte offset 0'.
+        found = _DETAIL_LINE.search(detail)
+        line = int(found.group(1)) if found else None
+    error: Exception
     if name in _OS_ERRORS:
         cls, code = _OS_ERRORS[name]
-        return cls(code, message, filename) if filename is not None else cls(code, message)
-    if name == "OutOfMemory" or message.startswith("out of memory"):
-        return MemoryError(message)
-    detail_fn = optional["rowkit_last_error_detail"]
-    detail = None
-    if detail_fn is not None:
-        raw = detail_fn()
-        detail = decode(raw) if raw else None
-    return RowkitError(message, name, detail, line or None)
+        text = f"{message} ({detail})" if detail else message
+        error = cls(code, text, filename) if filename is not None else cls(code, text)
+    elif name == "OutOfMemory" or message.startswith("out of memory"):
+        error = MemoryError(f"{message} ({detail})" if detail else message)
+    else:
+        return RowkitError(message, name, detail, line or None)
+    error.detail = detail  # type: ignore[attr-defined]
+    error.line = line or None  # type: ignore[attr-defined]
+    return error
 
 
 def last_error(filename: Any = None, line: Optional[int] = None) -> Exception:
     """The exception for the failure the last library call reported."""
     raw = lib.rowkit_last_error()
-    return make_error(decode(raw) if raw is not None else None, filename, line)
+    return make_error(decode(raw) if raw is not None else None, filename, line,
+                      optional["rowkit_last_error_detail"])
 
 
 def require(name: str, what: str) -> Any:

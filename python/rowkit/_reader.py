@@ -81,7 +81,9 @@ class Aggregate(NamedTuple):
 
 
 def _unknown_column(column: Any) -> RowkitError:
-    return RowkitError(f"unknown column {column!r}", "UnknownColumn")
+    name = column if isinstance(column, str) else repr(column)
+    return RowkitError(f"unknown column {column!r}", "UnknownColumn",
+                       f"column {json.dumps(name, ensure_ascii=False)} is not in the header")
 
 
 def _index(header: Optional[Sequence[str]], column: Column) -> int:

@@ -184,6 +184,36 @@ def test_a_bad_row_fails_alone(write):
     assert list(reader) == [("3",)]
 
 
+def test_errors_say_where(tmp_path, write, people):
+    path = write("bad.csv", 'a,b\r\n1,2\r\n"open,3\r\n4,5\r\n')
+    reader = rowkit.open(path)
+    assert next(reader) == ("1", "2")
+    with pytest.raises(rowkit.RowkitError) as err:
+        next(reader)
+    where = f'file "{path}", line 3, byte offset 10'
+    assert (err.value.message, err.value.detail, err.value.line) == (
+        "next failed: UnterminatedQuote", where, 3)
+    assert str(err.value) == f"next failed: UnterminatedQuote ({where})"
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.open(path, where=("a", ">", 0)).count()
+    assert (err.value.detail, err.value.line) == (where, 3)
+    # Without a handle the line comes from the detail; OS errors carry both too.
+    array = write("bad.json", '\n  [\n {"a":')
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.open(array)
+    assert (err.value.detail, err.value.line) == (f'file "{array}", line 3, byte offset 6', 3)
+    missing = str(tmp_path / "missing.csv")
+    with pytest.raises(FileNotFoundError) as err:
+        rowkit.open(missing)
+    assert (err.value.detail, err.value.line) == (f'file "{missing}"', None)
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.open(people, columns=["nme"])
+    assert err.value.detail == 'column "nme" is not in the header'
+    with pytest.raises(rowkit.RowkitError) as err:
+        rowkit.validate(people, {"age": {"min": "18"}})
+    assert err.value.detail == 'column "age": rule "min" must be a number, got a string'
+
+
 def test_message_mapping():
     cases = {
         "open failed: FileNotFound": FileNotFoundError,

@@ -1,27 +1,27 @@
 # Library errors: the last-error message behind "rowkit: ", exit status 2.
 $ rowkit headers examples/nope.csv
-! rowkit: open failed: FileNotFound
+! rowkit: open failed: FileNotFound (file "examples/nope.csv")
 [2]
 $ rowkit count examples
-! rowkit: open failed: IsDir
+! rowkit: open failed: IsDir (file "examples")
 [2]
 $ : > $WORK/empty.csv; rowkit select $WORK/empty.csv
-! rowkit: open failed: EmptyFile
+! rowkit: open failed: EmptyFile (file "$WORK/empty.csv")
 [2]
 $ printf 'not json\n' > $WORK/bad.ndjson; rowkit headers $WORK/bad.ndjson
-! rowkit: open failed: InvalidJson
+! rowkit: open failed: InvalidJson (file "$WORK/bad.ndjson", line 1, byte offset 0)
 [2]
 # A row the reader refuses stops the command after the rows before it.
 $ printf 'a,b\n1,2\n"3,4\n5,6\n' > $WORK/open.csv; rowkit select $WORK/open.csv
 a,b
 1,2
-! rowkit: next failed: UnterminatedQuote
+! rowkit: next failed: UnterminatedQuote (file "$WORK/open.csv", line 3, byte offset 8)
 [2]
 $ rowkit count $WORK/open.csv --where 'a > 0'
-! rowkit: count failed: UnterminatedQuote
+! rowkit: count failed: UnterminatedQuote (file "$WORK/open.csv", line 3, byte offset 8)
 [2]
 $ rowkit sort $WORK/open.csv a
-! rowkit: order_by failed: UnterminatedQuote
+! rowkit: order_by failed: UnterminatedQuote (file "$WORK/open.csv", line 3, byte offset 8)
 [2]
 # A closed pipe ends the program quietly with status 0; other write errors
 # are reported.

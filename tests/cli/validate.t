@@ -9,13 +9,13 @@ $ rowkit validate examples/people.ndjson -s examples/people.schema.json --max-er
 [1]
 # Library errors: an unreadable input, a bad schema, an unknown column.
 $ rowkit validate examples/nope.csv --schema examples/people.schema.json
-! rowkit: validate failed: FileNotFound
+! rowkit: validate failed: FileNotFound (file "examples/nope.csv")
 [2]
 $ printf '{"age": {"type": "int"}}' > $WORK/bad.json; rowkit validate examples/people.csv --schema $WORK/bad.json
-! rowkit: validate failed: BadSchema
+! rowkit: validate failed: BadSchema (column "age": unknown type "int", expected any, integer, float, boolean, datetime or string)
 [2]
 $ printf '{"nme": {"required": true}}' > $WORK/unknown.json; rowkit validate examples/people.csv --schema $WORK/unknown.json
-! rowkit: validate failed: UnknownColumn
+! rowkit: validate failed: UnknownColumn (column "nme" is not in the header)
 [2]
 # Schema files the program cannot read, and usage errors.
 $ rowkit validate examples/people.csv --schema $WORK/missing.json
