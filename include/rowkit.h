@@ -239,9 +239,10 @@ int rowkit_next(Ctx *ctx, const char *const **out_fields, size_t *out_n);
  * last-error message; 0 when ctx is NULL. */
 uint64_t rowkit_bytes_read(Ctx *ctx);
 
-/* The 1-based file line where the row rowkit_next last returned begins, or
- * where the record whose reading last failed begins (in rowkit_next or in a
- * call that drains the handle: count, aggregate, collect, order_by, topk).
+/* The 1-based file line where the row last returned (by rowkit_next, or as
+ * the last row of a batch) begins, or where the record whose reading last
+ * failed begins (in rowkit_next, a batch or a call that drains the handle:
+ * count, aggregate, collect, order_by, topk).
  * Lines are those of the file: line 1 is a CSV file's header, a record of a
  * JSON array is on the line of its '{'. 0 before the first row and when ctx
  * is NULL. Rows the predicates skip do not move it. Never fails and never
@@ -495,7 +496,8 @@ typedef struct ValidatorCtx ValidatorCtx;
  * target_bytes 0; no row is read), "batch failed: " followed by a reader
  * error name (UnterminatedQuote, InvalidJson, ...: the rows of the batch
  * read so far are gone, the handle goes on after them), "batch failed:
- * WriteFailed" (the text cannot grow) or "out of memory allocating batch". */
+ * WriteFailed" (the text cannot grow) or "out of memory allocating batch".
+ * A "batch failed: " message has the detail of rowkit_next. */
 int rowkit_next_batch(Ctx *ctx, size_t max_rows, size_t target_bytes, Batch **out);
 
 /* The same over the validated rows of `vctx`: each row is an object with
@@ -577,7 +579,9 @@ void rowkit_validate_free(ValidationReport *vr);
  * or NULL with "path is null", "schema_json is null", "out of memory",
  * "cannot open validator: " followed by an error name (FileNotFound,
  * EmptyFile, InvalidJson, BadSchema, UnknownColumn, ...) or "out of memory
- * copying header". */
+ * copying header"; the detail (rowkit_last_error_detail) names the file and
+ * the place of a bad header or first record, or says what the schema gets
+ * wrong. */
 ValidatorCtx *rowkit_validator_open(const char *path, const char *schema_json);
 
 /* Reads and checks the next row (every error of the row is kept). Returns
@@ -592,7 +596,8 @@ ValidatorCtx *rowkit_validator_open(const char *path, const char *schema_json);
  * nothing written and "validator is null", "validate failed: " followed by
  * an error name (UnterminatedQuote, InvalidJson, OutOfMemory, ...),
  * "out of memory growing field buffers", "out of memory copying row" or
- * "out of memory rendering row errors".
+ * "out of memory rendering row errors". The detail of "validate failed: "
+ * names the file and the line and byte offset of the failing record.
  *
  * A "validate failed: " error ends the validation: later calls and batches
  * fail with the same message, since a row the reader could not read has no
@@ -622,6 +627,14 @@ uint64_t rowkit_validator_rows_invalid(ValidatorCtx *vctx);
 /* The input bytes the validator has consumed so far, as rowkit_bytes_read
  * counts them; 0 when vctx is NULL. */
 uint64_t rowkit_validator_bytes_read(ValidatorCtx *vctx);
+
+/* The 1-based file line where the row last returned (by
+ * rowkit_validator_next or as the last row of a batch) begins, or where the
+ * record that ended the validation begins: rows are numbered by data row,
+ * lines by the file (line 1 is a CSV header; a record of a JSON array is on
+ * the line of its '{'). 0 before the first row and when vctx is NULL.
+ * Never fails and never touches the last-error message. */
+uint64_t rowkit_validator_line_number(ValidatorCtx *vctx);
 
 /* Closes the file and frees the handle and everything it handed out. NULL
  * is ignored. */

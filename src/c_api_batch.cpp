@@ -39,7 +39,7 @@ int readBatch(Source &source, size_t *size_hint, size_t max_rows, size_t target_
     Result<std::optional<ByteBuf>> text = batch::readJson(source, options, size_hint);
     if (!text.ok() || !text->has_value()) {
         freeHandle(batch);
-        if (!text.ok()) setError("batch failed: ", text.error());
+        if (!text.ok()) setReadError("batch failed: ", text.error(), source);
         return text.ok() ? 0 : -1;
     }
     batch->json = std::move(**text);

@@ -56,12 +56,21 @@ struct InValues {
     }
 };
 
-// Sets `prefix` and the error's name as the message, with where the query's
-// reader stood as the detail: the file, and the line and byte offset of the
-// record that failed.
-inline void setReadError(std::string_view prefix, Error e, const Query &query) {
-    ErrorDetail detail;
+// Where a query's or a validator's reader stands: the file, and the line
+// and byte offset of the record last read or failed.
+inline void describeWhere(ErrorDetail &detail, const Query &query) {
     describePosition(detail, query.path(), query.position());
+}
+inline void describeWhere(ErrorDetail &detail, const Validator &validator) {
+    validator.describePosition(detail);
+}
+
+// Sets `prefix` and the error's name as the message, with where the
+// source's reader stood as the detail: the record that failed.
+template <class Source>
+void setReadError(std::string_view prefix, Error e, const Source &source) {
+    ErrorDetail detail;
+    describeWhere(detail, source);
     setError(prefix, e, detail);
 }
 

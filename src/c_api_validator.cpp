@@ -16,10 +16,11 @@ ROWKIT_EXPORT ValidatorCtx *rowkit_validator_open(const char *path, const char *
         setError("out of memory");
         return nullptr;
     }
+    ErrorDetail detail;
     Result<Validator> v =
-        Validator::openJson(path, std::string_view(schema_json, std::strlen(schema_json)));
+        Validator::openJson(path, std::string_view(schema_json, std::strlen(schema_json)), &detail);
     if (!v.ok()) {
-        setError("cannot open validator: ", v.error());
+        setError("cannot open validator: ", v.error(), detail);
         freeHandle(vctx);
         return nullptr;
     }
@@ -40,7 +41,7 @@ ROWKIT_EXPORT int rowkit_validator_next(ValidatorCtx *vctx, const char *const **
     if (!enterCall(vctx, "validator is null")) return -1;
     Result<std::optional<ValidatedRow>> r = vctx->validator.next();
     if (!r.ok()) {
-        setError("validate failed: ", r.error());
+        setReadError("validate failed: ", r.error(), vctx->validator);
         return -1;
     }
     if (!r->has_value()) return 0;
@@ -96,6 +97,10 @@ ROWKIT_EXPORT uint64_t rowkit_validator_rows_valid(ValidatorCtx *vctx) {
 
 ROWKIT_EXPORT uint64_t rowkit_validator_rows_invalid(ValidatorCtx *vctx) {
     return vctx ? vctx->validator.rowsInvalid() : 0;
+}
+
+ROWKIT_EXPORT uint64_t rowkit_validator_line_number(ValidatorCtx *vctx) {
+    return vctx ? vctx->validator.lineNumber() : 0;
 }
 
 ROWKIT_EXPORT void rowkit_validator_close(ValidatorCtx *vctx) {

@@ -221,4 +221,40 @@ TEST(CApiErrors, ValidationDetails) {
     ASSERT_NE(report, nullptr);
     EXPECT_EQ(rowkit_last_error_detail(), nullptr);
     rowkit_validate_free(report);
+
+    // The streaming validator: the same details on open; rows numbered by
+    // data row, lines by the file; the failure that ends the validation
+    // keeps its place, in single steps and in batches.
+    EXPECT_EQ(rowkit_validator_open(people.c_str(), R"({"nme":{}})"), nullptr);
+    EXPECT_EQ(lastError(), "cannot open validator: UnknownColumn");
+    EXPECT_EQ(detail(), R"(column "nme" is not in the header)");
+    EXPECT_EQ(rowkit_validator_line_number(nullptr), 0u);
+    const std::string array = dir.write("a.json", "[\n {\"a\":1},\n\n {\"a\":\n  2}, {\"a\":[3]}]");
+    for (bool batches : {false, true}) {
+        ValidatorCtx *v = rowkit_validator_open(array.c_str(), R"({"a":{"type":"integer"}})");
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(rowkit_validator_line_number(v), 0u);
+        uint64_t number = 0;
+        Batch *batch = nullptr;
+        EXPECT_EQ(batches ? rowkit_validator_next_batch(v, 2, 1000, &batch)
+                          : rowkit_validator_next(v, nullptr, nullptr, nullptr, &number),
+                  1);
+        rowkit_batch_free(batch);
+        EXPECT_EQ(rowkit_validator_line_number(v), batches ? 4u : 2u);
+        if (!batches) {
+            EXPECT_EQ(rowkit_validator_next(v, nullptr, nullptr, nullptr, &number), 1);
+            EXPECT_EQ(number, 2u);
+            EXPECT_EQ(rowkit_validator_line_number(v), 4u);
+        }
+        for (int again = 0; again < 2; ++again) {
+            EXPECT_EQ(batches ? rowkit_validator_next_batch(v, 2, 1000, &batch)
+                              : rowkit_validator_next(v, nullptr, nullptr, nullptr, nullptr),
+                      -1);
+            EXPECT_EQ(lastError(), batches ? "batch failed: NestedValueNotSupported"
+                                           : "validate failed: NestedValueNotSupported");
+            EXPECT_EQ(detail(), where(array, 5, 26));
+            EXPECT_EQ(rowkit_validator_line_number(v), 5u);
+        }
+        rowkit_validator_close(v);
+    }
 }
