@@ -447,6 +447,16 @@ size_t rowkit_collect_columnar_n_rows(CollectColumnarCtx *cc);
 /* Number of columns; 0 when cc is NULL. */
 size_t rowkit_collect_columnar_n_cols(CollectColumnarCtx *cc);
 
+/* Non-empty lines the parallel scan of JSON records skipped because they are
+ * not a JSON object (bad JSON, a bare value, a line of blanks); 0 when cc is
+ * NULL and for every other result. Those lines give no row. */
+size_t rowkit_collect_columnar_n_skipped_lines(CollectColumnarCtx *cc);
+
+/* Values the parallel scan of JSON records left empty in the rows it
+ * collected because the record held an object or an array there; 0 when cc
+ * is NULL and for every other result. */
+size_t rowkit_collect_columnar_n_emptied_values(CollectColumnarCtx *cc);
+
 /* Column col_idx's data bytes, owned by the handle and valid until its close.
  * NULL, with out_len not written, when cc is NULL or col_idx is not below the
  * number of columns. Otherwise out_len (when not NULL) receives the length in
@@ -518,6 +528,61 @@ const char *rowkit_batch_json(Batch *batch, size_t *out_len);
 
 /* Frees the batch and its text. NULL is ignored. */
 void rowkit_batch_free(Batch *batch);
+
+/* ==========================================================================
+ * Parallel columnar collect
+ * ========================================================================== */
+
+/* Collects the whole file at `path` into the columnar result of
+ * rowkit_collect_columnar, on several threads: the file is cut into ranges
+ * at line feeds, one thread reads each range (each at least 64 KiB, so a
+ * small file runs on one thread) and the columns are joined in file order.
+ * No scanner handle is involved. `num_threads` is the number of threads
+ * wanted; 0 means one per processor the calling thread may run on.
+ *
+ * The file is CSV with a header line, fields split at `delimiter` (the
+ * quoting rules of the CSV reader), unless its name ends in ".ndjson",
+ * ".jsonl" or ".json", in which case every line is one JSON object and the
+ * first line's keys are the columns. A file whose first non-blank byte among
+ * its first 256 is '[' (whatever its name) is one JSON array of objects and
+ * is read on the calling thread as rowkit_open reads it. The `n_where`
+ * predicates of `where` (NULL only when n_where is 0; texts not kept after
+ * the call) and `negate` select rows as for rowkit_open; there is no
+ * projection and no limit.
+ *
+ * The result has the header's columns (also when no row matches, or when a
+ * CSV file holds only its header) and every row in file order, brought to
+ * that width like rowkit_collect_columnar's rows. For CSV and an array it is
+ * what rowkit_collect_columnar gives on a handle opened without options
+ * (with the same predicates). JSON records per line differ from it in two
+ * ways, counted on the result: a line that is not a JSON object is skipped
+ * (rowkit_collect_columnar_n_skipped_lines; an empty line is passed over
+ * without being counted), and an object or array under a header key leaves
+ * that value empty (rowkit_collect_columnar_n_emptied_values); the
+ * sequential reader fails on both. In an array every such record fails the
+ * call.
+ *
+ * Only line feeds separate rows here: a quoted CSV field holding a line
+ * break is cut in two, and the call fails with the quote error that
+ * surfaces (UnterminatedQuote) rather than read it. The file is opened once
+ * and every read goes to that open file, which must be a regular file.
+ *
+ * Returns a handle owned by the caller, read with the rowkit_collect_columnar_*
+ * accessors and freed by rowkit_collect_columnar_close. Returns NULL with
+ * "path is null", "predicates are null", "predicate text is null",
+ * "out of memory allocating predicates", "out of memory allocating IN
+ * values", "out of memory allocating columnar collect context", or
+ * "parallel scan failed: " followed by an error name: FileNotFound,
+ * AccessDenied, IsDir, NotRegularFile (a pipe, a terminal, a device),
+ * EmptyFile, a read error, the header's error (UnterminatedQuote, or
+ * InvalidJson when the first JSON line is not an object), a worker's error
+ * (UnterminatedQuote, ...), ColumnTooLarge (a column's data would pass
+ * 4,294,967,295 bytes), SystemResources or Unexpected (a thread could not be
+ * started) or OutOfMemory. Every thread has ended and nothing is left
+ * allocated when it returns. */
+CollectColumnarCtx *rowkit_parallel_collect_columnar(const char *path, uint8_t delimiter,
+                                                     const CPredicate *where, size_t n_where,
+                                                     int negate, size_t num_threads);
 
 /* ==========================================================================
  * Validation report

@@ -6,6 +6,7 @@
 #if ROWKIT_TEST_HOOKS
 #include <atomic>
 #endif
+#include <cstddef>
 
 namespace rowkit {
 
@@ -63,8 +64,15 @@ void freeBytes(void *p) { free(p); }
 
 size_t usableSize(const void *p) { return p ? malloc_usable_size(const_cast<void *>(p)) : 0; }
 
+// Every block of the C allocator is aligned to at least this.
+static_assert(alignof(std::max_align_t) >= kDefaultAlign);
+
 void *growBytes(void *p, size_t used, size_t n, size_t align) {
     if (p && usableSize(p) >= n) return p;
+    if (p && align <= kDefaultAlign) {
+        if (hookFails()) return nullptr;
+        return realloc(p, n);
+    }
     void *q = allocBytes(n, align);
     if (!q) return nullptr;
     if (p) {

@@ -35,9 +35,15 @@ void freeBytes(void *p);
 size_t usableSize(const void *p);
 
 // Makes `p` (holding `used` meaningful bytes) at least `n` bytes long: the same
-// block when its usable size already suffices, else a new block with the
-// first `used` bytes copied and the old block freed. `p` may be null. On
-// failure returns null and leaves `p` untouched.
+// block when its usable size already suffices, else a larger block holding
+// the first `used` bytes, the old one freed. `p` may be null. On failure
+// returns null and leaves `p` untouched.
+//
+// Blocks with the default alignment (which the C allocator gives every
+// block) grow with realloc: the allocator extends a block in place when it
+// can and moves a large block by remapping its pages, so growing a large
+// buffer neither copies it nor makes the kernel supply fresh pages for the
+// bytes it already holds. Other alignments get a new block and a copy.
 void *growBytes(void *p, size_t used, size_t n, size_t align = kDefaultAlign);
 
 // n * size, or false when it overflows.
@@ -47,9 +53,9 @@ inline bool checkedMul(size_t n, size_t size, size_t *out) {
 
 #if ROWKIT_TEST_HOOKS
 // The test hook, compiled only into the test build of the library. Counts
-// every allocation attempt (allocBytes and growBytes that needs a new block)
-// and fails the one numbered `fail_at` (1-based, counted from the last
-// reset); 0 fails none.
+// every allocation attempt (allocBytes and growBytes that needs a larger
+// block) and fails the one numbered `fail_at` (1-based, counted from the
+// last reset); 0 fails none.
 namespace alloc_hook {
 void reset();                // count = 0, no failure planned
 void failAt(uint64_t nth);   // the nth allocation from now fails

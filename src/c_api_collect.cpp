@@ -112,6 +112,14 @@ ROWKIT_EXPORT size_t rowkit_collect_columnar_n_cols(CollectColumnarCtx *cc) {
     return cc ? cc->n_cols : 0;
 }
 
+ROWKIT_EXPORT size_t rowkit_collect_columnar_n_skipped_lines(CollectColumnarCtx *cc) {
+    return cc ? cc->n_skipped_lines : 0;
+}
+
+ROWKIT_EXPORT size_t rowkit_collect_columnar_n_emptied_values(CollectColumnarCtx *cc) {
+    return cc ? cc->n_emptied_values : 0;
+}
+
 ROWKIT_EXPORT const uint8_t *rowkit_collect_columnar_data(CollectColumnarCtx *cc, size_t col_idx,
                                                           size_t *out_len) {
     if (!cc || col_idx >= cc->n_cols) return nullptr;

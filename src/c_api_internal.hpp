@@ -9,6 +9,7 @@
 #include "errors.hpp"
 #include "field_buffers.hpp"
 #include "query.hpp"
+#include "rowkit.h"
 #include "validate.hpp"
 
 #define ROWKIT_EXPORT extern "C" __attribute__((visibility("default")))
@@ -73,6 +74,14 @@ void setReadError(std::string_view prefix, Error e, const Source &source) {
     describeWhere(detail, source);
     setError(prefix, e, detail);
 }
+
+// Builds predicates from the caller's records (rowkit_open's and the
+// parallel scan's), copying the IN-list texts into `in_values`, which the
+// predicates then refer to. Sets the message ("predicates are null",
+// "predicate text is null", "out of memory allocating predicates",
+// "out of memory allocating IN values") and returns false on failure.
+bool buildPredicates(const CPredicate *where, size_t n_where, Vec<Predicate> &predicates,
+                     Vec<InValues> &in_values);
 
 }  // namespace rowkit
 

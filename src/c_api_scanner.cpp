@@ -8,22 +8,21 @@
 
 using namespace rowkit;
 
-namespace {
+namespace rowkit {
 
-// Builds the handle's predicates from the caller's records. Sets the message
-// and returns false on failure.
-bool buildPredicates(const COptions &o, Vec<Predicate> &predicates, Vec<InValues> &in_values) {
-    if (o.n_where == 0) return true;
-    if (o.where == nullptr) {
+bool buildPredicates(const CPredicate *where, size_t n_where, Vec<Predicate> &predicates,
+                     Vec<InValues> &in_values) {
+    if (n_where == 0) return true;
+    if (where == nullptr) {
         setError("predicates are null");
         return false;
     }
-    if (!predicates.reserve(o.n_where) || !in_values.resize(o.n_where)) {
+    if (!predicates.reserve(n_where) || !in_values.resize(n_where)) {
         setError("out of memory allocating predicates");
         return false;
     }
-    for (size_t i = 0; i < o.n_where; ++i) {
-        const CPredicate &cp = o.where[i];
+    for (size_t i = 0; i < n_where; ++i) {
+        const CPredicate &cp = where[i];
         Op op = (cp.op >= 0 && cp.op <= 6) ? static_cast<Op>(cp.op) : Op::eq;
         if (op != Op::in_list) {
             if (cp.value == nullptr) {
@@ -69,7 +68,7 @@ bool buildPredicates(const COptions &o, Vec<Predicate> &predicates, Vec<InValues
     return true;
 }
 
-}  // namespace
+}  // namespace rowkit
 
 ROWKIT_EXPORT const char *rowkit_build_mode(void) { return "ReleaseFast"; }
 
@@ -97,7 +96,7 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     }
     Vec<Predicate> predicates;
     Vec<InValues> in_values;
-    if (!buildPredicates(o, predicates, in_values)) return nullptr;
+    if (!buildPredicates(o.where, o.n_where, predicates, in_values)) return nullptr;
     Ctx *ctx = newHandle<Ctx>();
     if (!ctx) {
         setError("out of memory allocating scanner context");

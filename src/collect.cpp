@@ -117,12 +117,17 @@ bool appendRowMajorRow(CollectCtx &cc, Row row) {
 
 // ---- columnar --------------------------------------------------------------
 
-Status appendColumnarRow(CollectColumnarCtx &cc, Row row) {
-    const size_t n_cols = cc.n_cols;
+Status appendRowToColumns(std::span<ColumnBuf> columns, Row row) {
+    const size_t n_cols = columns.size();
     const size_t present = row.size() < n_cols ? row.size() : n_cols;
-    ColumnBuf *columns = cc.columns.data();
-    for (size_t i = 0; i < present; ++i) ROWKIT_TRY(columns[i].appendValue(row[i]));
-    for (size_t i = present; i < n_cols; ++i) ROWKIT_TRY(columns[i].appendValue(std::string_view()));
+    ColumnBuf *column = columns.data();
+    for (size_t i = 0; i < present; ++i) ROWKIT_TRY(column[i].appendValue(row[i]));
+    for (size_t i = present; i < n_cols; ++i) ROWKIT_TRY(column[i].appendValue(std::string_view()));
+    return Status::success();
+}
+
+Status appendColumnarRow(CollectColumnarCtx &cc, Row row) {
+    ROWKIT_TRY(appendRowToColumns(std::span<ColumnBuf>(cc.columns.data(), cc.n_cols), row));
     ++cc.n_rows;
     return Status::success();
 }
@@ -133,4 +138,6 @@ void CollectColumnarCtx::deinitAndFree() {
     rowkit::deinitColumnBufs(columns);
     n_cols = 0;
     n_rows = 0;
+    n_skipped_lines = 0;
+    n_emptied_values = 0;
 }

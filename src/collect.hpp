@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "alloc.hpp"
@@ -100,6 +101,11 @@ struct CollectColumnarCtx {
     rowkit::Vec<rowkit::ColumnBuf> columns;
     size_t n_rows = 0;
     size_t n_cols = 0;
+    // What the parallel scan of JSON records passed over: non-empty lines
+    // that are not an object, and nested values left empty in the rows
+    // collected. Always 0 for other results.
+    size_t n_skipped_lines = 0;
+    size_t n_emptied_values = 0;
 
     CollectColumnarCtx() = default;
     CollectColumnarCtx(const CollectColumnarCtx &) = delete;
@@ -118,11 +124,14 @@ namespace rowkit {
 // the result is then unchanged.
 [[nodiscard]] bool appendRowMajorRow(CollectCtx &cc, Row row);
 
-// Appends one row to a columnar result whose columns exist: field i goes to
-// column i for i below n_cols, a missing field is an empty value and fields
-// past n_cols are dropped; then counts the row. ColumnTooLarge or OutOfMemory
-// on failure, when the columns may be left mid-row and the result must be
-// discarded.
+// Appends one row to a set of columns: field i goes to column i, a missing
+// field is an empty value and fields past the last column are dropped.
+// ColumnTooLarge or OutOfMemory on failure, when the columns may be left
+// mid-row and must be discarded.
+Status appendRowToColumns(std::span<ColumnBuf> columns, Row row);
+
+// appendRowToColumns on a columnar result whose n_cols columns exist, then
+// counts the row.
 Status appendColumnarRow(CollectColumnarCtx &cc, Row row);
 
 }  // namespace rowkit

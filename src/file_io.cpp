@@ -5,22 +5,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if ROWKIT_TEST_HOOKS
+#include <atomic>
+#endif
+
 namespace rowkit {
 
 #if ROWKIT_TEST_HOOKS
 namespace file_hook {
+// Atomic: the parallel scan's workers read on several threads at once.
 namespace {
-uint64_t g_reads = 0;
-uint64_t g_fail_read_at = 0;
-int g_fail_errno = 0;
+std::atomic<uint64_t> g_reads{0};
+std::atomic<uint64_t> g_fail_read_at{0};
+std::atomic<int> g_fail_errno{0};
 uint64_t g_outputs = 0;
 uint64_t g_fail_output_at = 0;
 int g_fail_output_errno = 0;
 }  // namespace
 void failReadAt(uint64_t nth, int err) {
-    g_reads = 0;
-    g_fail_read_at = nth;
-    g_fail_errno = err;
+    g_reads.store(0, std::memory_order_relaxed);
+    g_fail_errno.store(err, std::memory_order_relaxed);
+    g_fail_read_at.store(nth, std::memory_order_relaxed);
 }
 void failOutputAt(uint64_t nth, int err) {
     g_outputs = 0;
@@ -30,10 +35,11 @@ void failOutputAt(uint64_t nth, int err) {
 }  // namespace file_hook
 static bool readHookFails() {
     using namespace file_hook;
-    if (g_fail_read_at == 0) return false;
-    if (++g_reads != g_fail_read_at) return false;
-    g_fail_read_at = 0;
-    errno = g_fail_errno;
+    const uint64_t at = g_fail_read_at.load(std::memory_order_relaxed);
+    if (at == 0) return false;
+    if (g_reads.fetch_add(1, std::memory_order_relaxed) + 1 != at) return false;
+    g_fail_read_at.store(0, std::memory_order_relaxed);
+    errno = g_fail_errno.load(std::memory_order_relaxed);
     return true;
 }
 static bool outputHookFails() {
@@ -76,6 +82,28 @@ Result<OpenedFile> openForReading(const char *path) {
     if (S_ISDIR(st.st_mode)) return Error::IsDir;
     out.regular = S_ISREG(st.st_mode);
     out.size = out.regular ? static_cast<uint64_t>(st.st_size) : 0;
+    return out;
+}
+
+Result<OpenedFile> openRegularFile(const char *path) {
+    // Without O_NONBLOCK, opening a named pipe blocks until a writer opens
+    // it; the flag changes nothing for a regular file's reads, and it is
+    // cleared once the file is known to be one.
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return errorFromErrno(errno);
+    OpenedFile out;
+    out.file = FileHandle(fd);
+    struct stat st;
+    if (fstat(fd, &st) != 0) return errorFromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return Error::IsDir;
+    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errorFromErrno(errno);
+    out.regular = true;
+    out.size = static_cast<uint64_t>(st.st_size);
     return out;
 }
 

@@ -53,6 +53,12 @@ Result<OpenedFile> openForReading(const char *path);
 // they hold anything.
 Result<OpenedFile> openNonEmpty(const char *path);
 
+// Opens `path` read-only for reads at any offset, which only a regular file
+// allows: a directory fails with IsDir, anything else that is not a regular
+// file (a pipe, a terminal, a socket, a device) with NotRegularFile. The
+// open does not wait for a writer to come to a named pipe.
+Result<OpenedFile> openRegularFile(const char *path);
+
 // One read of up to n bytes at `offset` (fewer only at the end of the file),
 // retried on EINTR and looped over short reads; 0 means end of file. The
 // read is positional (pread): the descriptor's own offset is neither used

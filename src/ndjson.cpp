@@ -87,6 +87,90 @@ JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos
     return event;
 }
 
+// ---- records to rows -------------------------------------------------------
+
+Result<std::string_view> renderJsonValue(const json::JsonValue &value) {
+    switch (value.kind) {
+        case json::JsonValue::Kind::null_value: return std::string_view();
+        case json::JsonValue::Kind::bool_value:
+            return std::string_view(value.boolean ? "true" : "false");
+        case json::JsonValue::Kind::number:
+        case json::JsonValue::Kind::string: return value.text;
+        case json::JsonValue::Kind::object:
+        case json::JsonValue::Kind::array: break;
+    }
+    return Error::NestedValueNotSupported;
+}
+
+Status JsonHeader::assign(std::span<const json::JsonField> fields) {
+    const size_t n = fields.size();
+    names.clear();
+    views.clear();
+    index.clear();
+    if (!names.reserve(n) || !views.reserve(n)) return Error::OutOfMemory;
+    for (const json::JsonField &f : fields) {
+        OwnedStr name;
+        if (!OwnedStr::copy(f.key, &name)) return Error::OutOfMemory;
+        (void)names.push(std::move(name));
+        (void)views.push(names.back().view());
+    }
+    ROWKIT_TRY(index.reserve(n));
+    for (size_t i = 0; i < n; ++i) ROWKIT_TRY(index.put(views[i], i));
+    return Status();
+}
+
+Status RecordMapper::init() {
+    if (!tokens_.resize(json::kMaxTokens)) return Error::OutOfMemory;
+    return Status();
+}
+
+Status RecordMapper::setWidth(size_t n) {
+    if (!field_buf_.resize(n)) return Error::OutOfMemory;
+    return Status();
+}
+
+Status RecordMapper::parse(std::string_view record) {
+    arena_.reset();
+    Status parsed = json::parseObjectReuse(record, parse_fields_, arena_, tokens_.data());
+    if (!parsed.ok()) return parsed.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::InvalidJson;
+    return Status();
+}
+
+Result<Row> RecordMapper::toRow(std::string_view record, const JsonHeader &header, size_t wanted,
+                                NestedValues nested, size_t *emptied) {
+    *emptied = 0;
+    std::span<const std::string_view> names(header.views.data(), header.views.size());
+    if (json::tryFastRow(record, names, wanted, field_buf_.data())) return Row(field_buf_.data(), wanted);
+    ROWKIT_TRY(parse(record));
+    const size_t n_header = names.size();
+    for (size_t c = 0; c < wanted; ++c) field_buf_[c] = std::string_view();
+    for (size_t i = 0; i < parse_fields_.size(); ++i) {
+        const json::JsonField &f = parse_fields_[i];
+        size_t column;
+        if (i < n_header && names[i] == f.key) {
+            column = i;
+        } else {
+            std::optional<size_t> found = header.index.get(f.key);
+            if (!found) continue;
+            column = *found;
+        }
+        // Columns past the wanted ones are neither rendered nor checked, as
+        // on the shortcut.
+        if (column >= wanted) continue;
+        Result<std::string_view> text = renderJsonValue(f.value);
+        if (!text.ok()) {
+            if (nested == NestedValues::fail) return text.error();
+            field_buf_[column] = std::string_view();
+            ++*emptied;
+            continue;
+        }
+        field_buf_[column] = *text;
+    }
+    return Row(field_buf_.data(), wanted);
+}
+
+// ---- the reader ------------------------------------------------------------
+
 Result<NdjsonScanner> NdjsonScanner::openWithOptions(const char *path,
                                                      const NdjsonScannerOptions &options,
                                                      RecordPosition *failed_at) {
@@ -109,7 +193,7 @@ Result<NdjsonScanner> NdjsonScanner::fromChunks(ChunkReader reader,
     NdjsonScanner s;
     s.limits_ = options.limits;
     s.reader_ = std::move(reader);
-    if (!s.tokens_.resize(json::kMaxTokens)) return Error::OutOfMemory;
+    ROWKIT_TRY(s.mapper_.init());
     const Status detected = s.detectMode();
     if (!detected.ok()) {
         // Only blank bytes were read: the first record was to begin with them.
@@ -171,22 +255,10 @@ Status NdjsonScanner::readHeader() {
     if (!*got) return Error::EmptyFile;
     ROWKIT_TRY(limits_.checkJsonFields(record));
     if (!OwnedStr::copy(record, &first_row_line_)) return Error::OutOfMemory;
-    Status parsed = json::parseObjectReuse(first_row_line_.view(), parse_fields_, row_arena_, tokens_.data());
-    if (!parsed.ok()) return parsed.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::InvalidJson;
-    const size_t n = parse_fields_.size();
-    if (!header_.reserve(n) || !header_views_.reserve(n) || !field_buf_.resize(n))
-        return Error::OutOfMemory;
-    for (const json::JsonField &f : parse_fields_) {
-        OwnedStr name;
-        if (!OwnedStr::copy(f.key, &name)) return Error::OutOfMemory;
-        (void)header_.push(std::move(name));
-        (void)header_views_.push(header_.back().view());
-    }
-    ROWKIT_TRY(header_index_.reserve(n));
-    for (size_t i = 0; i < n; ++i) ROWKIT_TRY(header_index_.put(header_views_[i], i));
-    wanted_columns_ = n;
-    parse_fields_.clear();
-    row_arena_.reset();
+    ROWKIT_TRY(mapper_.parse(first_row_line_.view()));
+    ROWKIT_TRY(header_.assign(mapper_.parsed()));
+    ROWKIT_TRY(mapper_.setWidth(header_.size()));
+    wanted_columns_ = header_.size();
     return Status();
 }
 
@@ -348,44 +420,10 @@ RowResult NdjsonScanner::next() {
         limit_failure_ = fields.error();
         return fields.error();
     }
-    std::span<const std::string_view> header(header_views_.data(), header_views_.size());
-    if (json::tryFastRow(record, header, wanted_columns_, field_buf_.data()))
-        return std::optional<Row>(Row(field_buf_.data(), wanted_columns_));
-    return fullRow(record);
-}
-
-RowResult NdjsonScanner::fullRow(std::string_view record) {
-    row_arena_.reset();
-    Status parsed = json::parseObjectReuse(record, parse_fields_, row_arena_, tokens_.data());
-    if (!parsed.ok()) return parsed.error() == Error::OutOfMemory ? Error::OutOfMemory : Error::InvalidJson;
-    const size_t wanted = wanted_columns_;
-    const size_t n_header = header_views_.size();
-    for (size_t c = 0; c < wanted; ++c) field_buf_[c] = std::string_view();
-    for (size_t i = 0; i < parse_fields_.size(); ++i) {
-        const json::JsonField &f = parse_fields_[i];
-        size_t column;
-        if (i < n_header && header_views_[i] == f.key) {
-            column = i;
-        } else {
-            std::optional<size_t> found = header_index_.get(f.key);
-            if (!found) continue;
-            column = *found;
-        }
-        // Columns past the wanted ones are neither rendered nor checked, as
-        // on the fast path.
-        if (column >= wanted) continue;
-        std::string_view text;
-        switch (f.value.kind) {
-            case json::JsonValue::Kind::null_value: break;
-            case json::JsonValue::Kind::bool_value: text = f.value.boolean ? "true" : "false"; break;
-            case json::JsonValue::Kind::number:
-            case json::JsonValue::Kind::string: text = f.value.text; break;
-            case json::JsonValue::Kind::object:
-            case json::JsonValue::Kind::array: return Error::NestedValueNotSupported;
-        }
-        field_buf_[column] = text;
-    }
-    return std::optional<Row>(Row(field_buf_.data(), wanted));
+    size_t emptied = 0;
+    Result<Row> row = mapper_.toRow(record, header_, wanted_columns_, NestedValues::fail, &emptied);
+    if (!row.ok()) return row.error();
+    return std::optional<Row>(*row);
 }
 
 Result<size_t> NdjsonScanner::countRemaining() {

@@ -70,13 +70,71 @@ private:
     size_t depth_ = 0;
 };
 
+// The text a JSON value stands for in a column: empty for null, "true" or
+// "false", a number exactly as written, a string decoded. An object or an
+// array has none: NestedValueNotSupported.
+Result<std::string_view> renderJsonValue(const json::JsonValue &value);
+
+// The columns of JSON records: the keys of the first record, in order.
+struct JsonHeader {
+    Vec<OwnedStr> names;
+    Vec<std::string_view> views;  // names as views, for the row paths
+    StrIndexMap index;            // name -> column (the last of repeated names)
+
+    // Takes copies of the keys of a parsed record. OutOfMemory, with the
+    // header then partly filled and to be discarded.
+    Status assign(std::span<const json::JsonField> fields);
+    size_t size() const { return names.size(); }
+};
+
+// What mapping a record does with an object or an array in a wanted column.
+enum class NestedValues : uint8_t { fail, leave_empty };
+
+// Turns records into rows of header columns. It holds the scratch of one
+// reader or worker thread: the parse output, an arena for decoded strings,
+// the token table and the row, all reused from record to record, so that a
+// warm mapper allocates nothing. Several mappers may share one header.
+class RecordMapper {
+public:
+    // Allocates the token table. OutOfMemory.
+    Status init();
+    // Rows get `n` fields, the header's width. OutOfMemory.
+    Status setWidth(size_t n);
+
+    // Parses `record` as one object into parsed(), valid until the next
+    // call. InvalidJson when it is not one (whatever the parser's reason),
+    // OutOfMemory.
+    Status parse(std::string_view record);
+    std::span<const json::JsonField> parsed() const {
+        return std::span<const json::JsonField>(parse_fields_.data(), parse_fields_.size());
+    }
+
+    // The record as a row of header columns 0..wanted-1 (wanted at most the
+    // width): keys not in the header are ignored and missing keys give empty
+    // text. A record whose leading keys come in header order without
+    // escapes takes the shortcut, which reads only up to the wanted columns
+    // (and so keeps the first value of a key given twice); others are
+    // parsed whole, and the later value of a repeated key counts. A nested
+    // value in a wanted column is NestedValueNotSupported, or with
+    // leave_empty an empty text counted in *emptied (which is set for every
+    // row). InvalidJson and OutOfMemory as for parse. The row is valid until
+    // the next call.
+    Result<Row> toRow(std::string_view record, const JsonHeader &header, size_t wanted,
+                      NestedValues nested, size_t *emptied);
+
+private:
+    Vec<std::string_view> field_buf_;    // one slot per header column
+    Arena arena_;                        // decoded strings of the current full parse
+    Vec<json::JsonField> parse_fields_;  // the full parse's field list
+    Vec<json::Token> tokens_;            // the full parse's token table, off the stack
+};
+
 struct NdjsonScannerOptions {
     size_t chunk_size = kDefaultChunkSize;  // bytes per read; 0 is InvalidChunkSize
     InputLimits limits;
 };
 
-// The header and its column lookup come from RecordHeader.
-class NdjsonScanner : public RecordHeader {
+class NdjsonScanner {
 public:
     enum class Mode : uint8_t { line_delimited = 0, json_array = 1 };
 
@@ -126,6 +184,15 @@ public:
     // remaining lines (blank lines included), an array its remaining objects.
     Result<size_t> countRemaining();
 
+    // Index of the first header name equal to `name`.
+    std::optional<size_t> columnIndex(std::string_view name) const {
+        for (size_t i = 0; i < header_.names.size(); ++i)
+            if (header_.names[i].view() == name) return i;
+        return std::nullopt;
+    }
+    std::span<const OwnedStr> header() const {
+        return std::span<const OwnedStr>(header_.names.data(), header_.names.size());
+    }
     Mode mode() const { return mode_; }
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
@@ -163,17 +230,12 @@ private:
     void placeObject() const;
     // Appends [from, to) to the object being assembled.
     Status appendToObject(const char *from, const char *to, bool *discarding);
-    RowResult fullRow(std::string_view record);
 
     InputLimits limits_;
     ChunkReader reader_;
-    Vec<std::string_view> header_views_;  // header_ as views, for the row paths
-    StrIndexMap header_index_;            // name -> column (the last of repeated names)
-    OwnedStr first_row_line_;             // the first record, handed out as the first row
-    Vec<std::string_view> field_buf_;     // one slot per header column, reused
-    Arena row_arena_;                     // decoded strings of the current full-path row
-    Vec<json::JsonField> parse_fields_;   // reused field list of the full path
-    Vec<json::Token> tokens_;             // the full path's token table, off the stack
+    JsonHeader header_;
+    RecordMapper mapper_;
+    OwnedStr first_row_line_;  // the first record, handed out as the first row
     std::optional<size_t> stop_after_column_;
     size_t wanted_columns_ = 0;
     std::optional<Error> limit_failure_;

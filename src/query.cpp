@@ -116,25 +116,33 @@ Result<size_t> Source::countFastPath() {
 
 Result<Query> Query::open(const char *path, const QueryOptions &options,
                           RecordPosition *failed_at) {
+    if (failed_at) *failed_at = RecordPosition{};
     Format format = options.format ? *options.format : inferFormat(path);
+    std::optional<size_t> chunk = format == Format::csv ? options.csv_chunk_size : options.json_chunk_size;
+    ChunkReader reader;
+    ROWKIT_TRY(reader.openFile(path, chunk ? *chunk : kDefaultChunkSize));
+    return fromReader(std::move(reader), format, options, std::string_view(path, std::strlen(path)),
+                      failed_at);
+}
+
+Result<Query> Query::fromReader(ChunkReader reader, Format format, const QueryOptions &options,
+                                std::string_view path, RecordPosition *failed_at) {
+    if (failed_at) *failed_at = RecordPosition{};
     Query q;
-    if (!OwnedStr::copy(std::string_view(path, std::strlen(path)), &q.path_))
-        return Error::OutOfMemory;
+    if (!OwnedStr::copy(path, &q.path_)) return Error::OutOfMemory;
     q.source.format = format;
     if (format == Format::csv) {
         ScannerOptions so;
         so.limits = options.limits;
-        so.chunk_size = options.csv_chunk_size ? *options.csv_chunk_size : kDefaultChunkSize;
         so.stop_after_column = options.stop_after_column;
         so.delimiter = ',';
-        auto s = Scanner::openWithOptions(path, so, failed_at);
+        auto s = Scanner::fromChunks(std::move(reader), so, failed_at);
         if (!s.ok()) return s.error();
         q.source.csv = std::move(*s);
     } else {
         NdjsonScannerOptions no;
         no.limits = options.limits;
-        no.chunk_size = options.json_chunk_size ? *options.json_chunk_size : kDefaultChunkSize;
-        auto s = NdjsonScanner::openWithOptions(path, no, failed_at);
+        auto s = NdjsonScanner::fromChunks(std::move(reader), no, failed_at);
         if (!s.ok()) return s.error();
         q.source.ndjson = std::move(*s);
         q.source.ndjson.setStopAfterColumn(options.stop_after_column);

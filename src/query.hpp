@@ -98,6 +98,13 @@ public:
     // failing record begins (line 0 when there is none).
     static Result<Query> open(const char *path, const QueryOptions &options,
                               RecordPosition *failed_at = nullptr);
+    // The same over a reader set up on any source, such as a byte range of
+    // a descriptor the caller keeps open; `path` names the source in error
+    // details (may be empty), and the chunk sizes of `options` are not used
+    // (the reader has its own).
+    static Result<Query> fromReader(ChunkReader reader, Format format, const QueryOptions &options,
+                                    std::string_view path = {},
+                                    RecordPosition *failed_at = nullptr);
     // The same query over bytes held in memory, with default options.
     static Result<Query> fromBytes(std::string_view bytes, Format format,
                                    RecordPosition *failed_at = nullptr);

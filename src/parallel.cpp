@@ -1,0 +1,348 @@
+#include "parallel.hpp"
+
+#include <errno.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "byte_search.hpp"
+#include "chunk_reader.hpp"
+#include "csv_scanner.hpp"
+#include "file_io.hpp"
+
+namespace rowkit {
+
+namespace {
+
+struct FreeBytes {
+    void operator()(char *p) const { freeBytes(p); }
+};
+using Bytes = std::unique_ptr<char, FreeBytes>;
+
+#if ROWKIT_TEST_HOOKS
+std::atomic<uint64_t> g_thread_starts{0};
+std::atomic<uint64_t> g_fail_thread_start_at{0};
+std::atomic<int> g_fail_thread_start_errno{0};
+
+int createThread(pthread_t *thread, const pthread_attr_t *attr, void *(*entry)(void *), void *arg) {
+    const uint64_t at = g_fail_thread_start_at.load(std::memory_order_relaxed);
+    if (at != 0 && g_thread_starts.fetch_add(1, std::memory_order_relaxed) + 1 == at) {
+        g_fail_thread_start_at.store(0, std::memory_order_relaxed);
+        return g_fail_thread_start_errno.load(std::memory_order_relaxed);
+    }
+    return pthread_create(thread, attr, entry, arg);
+}
+#else
+int createThread(pthread_t *thread, const pthread_attr_t *attr, void *(*entry)(void *), void *arg) {
+    return pthread_create(thread, attr, entry, arg);
+}
+#endif
+
+}  // namespace
+
+#if ROWKIT_TEST_HOOKS
+namespace parallel_hook {
+void failThreadStartAt(uint64_t nth, int err) {
+    g_thread_starts.store(0, std::memory_order_relaxed);
+    g_fail_thread_start_errno.store(err, std::memory_order_relaxed);
+    g_fail_thread_start_at.store(nth, std::memory_order_relaxed);
+}
+}  // namespace parallel_hook
+#endif
+
+// ---- planning --------------------------------------------------------------
+
+size_t processorCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    const int n = CPU_COUNT(&set);
+    return n > 0 ? static_cast<size_t>(n) : 1;
+}
+
+size_t pageSize() {
+    static std::atomic<size_t> cached{0};
+    size_t size = cached.load(std::memory_order_relaxed);
+    if (size == 0) {
+        const long queried = sysconf(_SC_PAGESIZE);
+        size = queried > 0 ? static_cast<size_t>(queried) : 4096;
+        cached.store(size, std::memory_order_relaxed);
+    }
+    return size;
+}
+
+size_t threadsFor(size_t requested, uint64_t data_len) {
+    uint64_t useful = data_len / kMinWorkerBytes;
+    if (useful == 0) useful = 1;
+    uint64_t n = requested < useful ? requested : useful;
+    return n == 0 ? 1 : static_cast<size_t>(n);
+}
+
+Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size) {
+    if (approx >= file_size) return file_size;
+    const uint64_t remaining = file_size - approx;
+    uint64_t cap = kAlignWindowBytes;
+    for (;;) {
+        const size_t want = static_cast<size_t>(remaining < cap ? remaining : cap);
+        Bytes window(static_cast<char *>(allocBytes(want)));
+        if (!window) return Error::OutOfMemory;
+        Result<size_t> got = readChunkAt(fd, window.get(), want, approx);
+        if (!got.ok()) return got.error();
+        const size_t k = bytes::findByte(window.get(), *got, '\n');
+        if (k < *got) return approx + k + 1;
+        if (*got < want || want == remaining) return file_size;
+        cap *= 2;
+    }
+}
+
+Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
+                                   size_t num_threads) {
+    Vec<Range> ranges;
+    if (!ranges.reserve(num_threads)) return Error::OutOfMemory;
+    const uint64_t span = file_size > data_start ? file_size - data_start : 0;
+    const uint64_t approx_chunk = span / num_threads;
+    uint64_t start = data_start;
+    for (size_t i = 0; i < num_threads; ++i) {
+        uint64_t end = file_size;
+        if (i + 1 < num_threads) {
+            Result<uint64_t> aligned = alignForwardToNewline(fd, start + approx_chunk, file_size);
+            if (!aligned.ok()) return aligned.error();
+            end = *aligned;
+        }
+        (void)ranges.push(Range{start, end});
+        start = end;
+    }
+    return ranges;
+}
+
+Result<SniffedFormat> sniffFormat(int fd, uint64_t file_size) {
+    char head[kSniffBytes];
+    const size_t want = file_size < kSniffBytes ? static_cast<size_t>(file_size) : kSniffBytes;
+    Result<size_t> got = readChunkAt(fd, head, want, 0);
+    if (!got.ok()) return got.error();
+    for (size_t i = 0; i < *got; ++i) {
+        const char c = head[i];
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        return c == '[' ? SniffedFormat::json_array : SniffedFormat::line_delimited;
+    }
+    return SniffedFormat::line_delimited;
+}
+
+Result<JsonHeader> buildNdjsonHeader(int fd, uint64_t file_size) {
+    const size_t want = file_size < kNdjsonHeaderBytes ? static_cast<size_t>(file_size) : kNdjsonHeaderBytes;
+    Bytes head(static_cast<char *>(allocBytes(want)));
+    if (!head) return Error::OutOfMemory;
+    Result<size_t> got = readChunkAt(fd, head.get(), want, 0);
+    if (!got.ok()) return got.error();
+    const std::string_view line =
+        trimCR(std::string_view(head.get(), bytes::findByte(head.get(), *got, '\n')));
+    RecordMapper mapper;
+    ROWKIT_TRY(mapper.init());
+    ROWKIT_TRY(mapper.parse(line));
+    JsonHeader header;
+    ROWKIT_TRY(header.assign(mapper.parsed()));
+    return header;
+}
+
+// ---- threads ---------------------------------------------------------------
+
+namespace {
+
+// What a thread is started with.
+struct ThreadStart {
+    pthread_t thread{};
+    ScanColumnarWorker *worker = nullptr;
+    WorkerRun run = nullptr;
+};
+
+void *threadMain(void *arg) {
+    ThreadStart *start = static_cast<ThreadStart *>(arg);
+    start->run(start->worker);
+    return nullptr;
+}
+
+}  // namespace
+
+Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
+    Vec<ThreadStart> starts;
+    if (!starts.resize(workers.size())) return Error::OutOfMemory;
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return Error::SystemResources;
+    Status status;
+    if (pthread_attr_setstacksize(&attr, kWorkerStackBytes) != 0 ||
+        pthread_attr_setguardsize(&attr, pageSize()) != 0)
+        status = Error::Unexpected;
+    size_t started = 0;
+    while (status.ok() && started < workers.size()) {
+        ThreadStart &start = starts[started];
+        start.worker = &workers[started];
+        start.run = run;
+        const int rc = createThread(&start.thread, &attr, threadMain, &start);
+        if (rc != 0) {
+            status = rc == EAGAIN ? Error::SystemResources : Error::Unexpected;
+            break;
+        }
+        ++started;
+    }
+    pthread_attr_destroy(&attr);
+    for (size_t i = 0; i < started; ++i) pthread_join(starts[i].thread, nullptr);
+    return status;
+}
+
+// ---- merging ---------------------------------------------------------------
+
+Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols) {
+    MergedColumns merged;
+    for (const ScanColumnarWorker &w : workers) merged.n_rows += w.n_rows;
+    if (workers.empty()) {
+        Result<Vec<ColumnBuf>> empty = newColumnBufs(n_cols);
+        if (!empty.ok()) return empty.error();
+        merged.columns = std::move(*empty);
+        return merged;
+    }
+    // Check every column's total before anything moves.
+    for (size_t c = 0; c < n_cols; ++c) {
+        size_t total = 0;
+        for (const ScanColumnarWorker &w : workers) {
+            if (__builtin_add_overflow(total, w.columns[c].data.size(), &total))
+                return Error::ColumnTooLarge;
+        }
+        if (total > columnByteLimit()) return Error::ColumnTooLarge;
+    }
+    merged.columns = std::move(workers[0].columns);
+    for (size_t c = 0; c < n_cols; ++c) {
+        size_t total = 0;
+        for (const ScanColumnarWorker &w : workers.subspan(1)) total += w.columns[c].data.size();
+        ColumnBuf &column = merged.columns[c];
+        if (!column.data.reserve(column.data.size() + total) ||
+            !column.offsets.reserve(merged.n_rows + 1))
+            return Error::OutOfMemory;
+    }
+    for (ScanColumnarWorker &w : workers.subspan(1)) {
+        for (size_t c = 0; c < n_cols; ++c) ROWKIT_TRY(merged.columns[c].appendColumn(w.columns[c]));
+        w.columns = Vec<ColumnBuf>();
+    }
+    return merged;
+}
+
+// ---- the scan --------------------------------------------------------------
+
+namespace {
+
+// The field count of the CSV header line, read by the CSV reader over the
+// descriptor.
+Result<size_t> csvHeaderWidth(int fd, uint64_t file_size, char delimiter) {
+    ChunkReader reader;
+    ROWKIT_TRY(reader.initRange(fd, 0, file_size, kDefaultChunkSize));
+    ScannerOptions options;
+    options.delimiter = delimiter;
+    Result<Scanner> scanner = Scanner::fromChunks(std::move(reader), options);
+    if (!scanner.ok()) return scanner.error();
+    return scanner->header().size();
+}
+
+// A JSON array, collected on the calling thread by the sequential reader
+// over the descriptor, with the predicates and no projection or limit.
+Result<ColumnarScanResult> scanJsonArray(const char *path, int fd, uint64_t file_size,
+                                         std::span<const Predicate> predicates, bool negate) {
+    ChunkReader reader;
+    ROWKIT_TRY(reader.initRange(fd, 0, file_size, kDefaultChunkSize));
+    QueryOptions options;
+    options.where = predicates;
+    options.negate = negate;
+    Result<Query> query = Query::fromReader(std::move(reader), Format::ndjson, options,
+                                            std::string_view(path, std::strlen(path)));
+    if (!query.ok()) return query.error();
+    ColumnarScanResult out;
+    out.n_cols = query->width();
+    Result<Vec<ColumnBuf>> columns = newColumnBufs(out.n_cols);
+    if (!columns.ok()) return columns.error();
+    out.columns = std::move(*columns);
+    for (;;) {
+        RowResult r = query->next();
+        if (!r.ok()) return r.error();
+        if (!r->has_value()) return out;
+        ROWKIT_TRY(appendRowToColumns(std::span<ColumnBuf>(out.columns.data(), out.n_cols), **r));
+        ++out.n_rows;
+    }
+}
+
+}  // namespace
+
+Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter,
+                                                std::span<const Predicate> predicates, bool negate,
+                                                size_t num_threads) {
+    Result<OpenedFile> opened = openRegularFile(path);
+    if (!opened.ok()) return opened.error();
+    const int fd = opened->file.fd();
+    const uint64_t file_size = opened->size;
+    if (file_size == 0) return Error::EmptyFile;
+
+    Result<SniffedFormat> sniffed = sniffFormat(fd, file_size);
+    if (!sniffed.ok()) return sniffed.error();
+    if (*sniffed == SniffedFormat::json_array) return scanJsonArray(path, fd, file_size, predicates, negate);
+
+    ScanColumnarJob job;
+    job.fd = fd;
+    job.predicates = predicates;
+    job.negate = negate;
+    job.delimiter = delimiter;
+    const Format format = inferFormat(path);
+    JsonHeader header;
+    uint64_t data_start = 0;  // JSON records: the first line is a row too
+    if (format == Format::csv) {
+        Result<size_t> width = csvHeaderWidth(fd, file_size, delimiter);
+        if (!width.ok()) return width.error();
+        job.n_cols = *width;
+        Result<uint64_t> after_header = alignForwardToNewline(fd, 0, file_size);
+        if (!after_header.ok()) return after_header.error();
+        data_start = *after_header;
+    } else {
+        Result<JsonHeader> built = buildNdjsonHeader(fd, file_size);
+        if (!built.ok()) return built.error();
+        header = std::move(*built);
+        job.n_cols = header.size();
+        job.header = &header;
+    }
+
+    const size_t n_threads =
+        threadsFor(num_threads != 0 ? num_threads : processorCount(), file_size - data_start);
+    Vec<ScanColumnarWorker> workers;
+    if (data_start < file_size) {
+        Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size, n_threads);
+        if (!ranges.ok()) return ranges.error();
+        if (!workers.resize(n_threads)) return Error::OutOfMemory;
+        for (size_t i = 0; i < n_threads; ++i) {
+            workers[i].job = &job;
+            workers[i].range = (*ranges)[i];
+        }
+        ROWKIT_TRY(spawnAndJoin(std::span<ScanColumnarWorker>(workers.data(), workers.size()),
+                                format == Format::csv ? csvScanColumnarWorkerRun
+                                                      : ndjsonScanColumnarWorkerRun));
+        std::optional<Error> failed;
+        for (const ScanColumnarWorker &w : workers)
+            if (w.err) failed = w.err;
+        if (failed) return *failed;
+    }
+
+    // A CSV file of nothing but its header has no workers and gives the
+    // header's columns without rows.
+    Result<MergedColumns> merged =
+        mergeColumnarWorkers(std::span<ScanColumnarWorker>(workers.data(), workers.size()), job.n_cols);
+    if (!merged.ok()) return merged.error();
+    ColumnarScanResult out;
+    out.columns = std::move(merged->columns);
+    out.n_rows = merged->n_rows;
+    out.n_cols = job.n_cols;
+    for (const ScanColumnarWorker &w : workers) {
+        out.n_skipped_lines += w.n_skipped_lines;
+        out.n_emptied_values += w.n_emptied_values;
+    }
+    return out;
+}
+
+}  // namespace rowkit

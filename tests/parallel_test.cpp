@@ -1,0 +1,246 @@
+// The parallel scan's planning and workers, run on the calling thread:
+// thread counts, range boundaries, the format sniff, the JSON header, the
+// worker bodies over byte ranges and the merge of their columns.
+#include "parallel.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "file_io.hpp"
+#include "support/test_files.hpp"
+
+using namespace rowkit;
+using namespace std::string_literals;
+
+namespace {
+
+// A file written into a temporary directory and held open for reading.
+struct OpenFile {
+    rowkit_test::TempDir dir;
+    FileHandle file;
+    uint64_t size = 0;
+    explicit OpenFile(const std::string &text, const std::string &name = "f.csv") {
+        Result<OpenedFile> opened = openRegularFile(dir.write(name, text).c_str());
+        EXPECT_TRUE(opened.ok());
+        if (!opened.ok()) return;
+        file = std::move(opened->file);
+        size = opened->size;
+    }
+    int fd() const { return file.fd(); }
+};
+
+// Columns as "data/offsets" texts, space-separated.
+std::string show(const Vec<ColumnBuf> &columns) {
+    std::string out;
+    for (const ColumnBuf &c : columns) {
+        out += (out.empty() ? "" : " ") + std::string(c.data.data(), c.data.size()) + "/";
+        for (size_t i = 0; i < c.offsets.size(); ++i) out += (i ? "," : "") + std::to_string(c.offsets[i]);
+    }
+    return out;
+}
+
+// Runs one worker body over [start, end) of `file` on this thread:
+// "<rows>: <columns>" with the counts when they are not 0, or "!" + error.
+std::string runWorker(const OpenFile &file, ScanColumnarJob job, bool json, uint64_t start = 0,
+                      uint64_t end = UINT64_MAX) {
+    job.fd = file.fd();
+    ScanColumnarWorker w;
+    w.job = &job;
+    w.range = Range{start, end == UINT64_MAX ? file.size : end};
+    (json ? ndjsonScanColumnarWorkerRun : csvScanColumnarWorkerRun)(&w);
+    if (w.err) return "!"s + errorName(*w.err) + (w.columns.empty() ? "" : " columns kept");
+    std::string out = std::to_string(w.n_rows) + ": " + show(w.columns);
+    if (w.n_skipped_lines || w.n_emptied_values)
+        out += " (skipped " + std::to_string(w.n_skipped_lines) + ", emptied " + std::to_string(w.n_emptied_values) + ")";
+    return out;
+}
+
+}  // namespace
+
+TEST(ParallelPlanning, ThreadsRangesAndBoundaries) {
+    // At least 64 KiB per worker; no cap beyond that.
+    EXPECT_EQ(threadsFor(8, 200), 1u);
+    EXPECT_EQ(threadsFor(0, 1 << 20), 1u);
+    EXPECT_EQ(threadsFor(4, 1 << 20), 4u);
+    EXPECT_EQ(threadsFor(100, 1 << 20), 16u);
+    EXPECT_EQ(threadsFor(SIZE_MAX, uint64_t{1} << 40), SIZE_MAX < (uint64_t{1} << 24) ? SIZE_MAX : size_t{1} << 24);
+    EXPECT_GE(processorCount(), 1u);
+    EXPECT_TRUE(pageSize() >= 4096 && (pageSize() & (pageSize() - 1)) == 0 && pageSize() == pageSize());
+
+    // A boundary is just after the first line feed at or after the guess: a
+    // line feed at the guess itself ends the range there.
+    OpenFile small("ab\ncd\n\nef");
+    std::vector<uint64_t> got;
+    for (uint64_t at : {0, 2, 3, 5, 6, 7, 9, 20}) got.push_back(*alignForwardToNewline(small.fd(), at, small.size));
+    EXPECT_EQ(got, (std::vector<uint64_t>{3, 3, 6, 6, 7, 9, 9, 9}));
+    // Lines far longer than the first window are crossed by doubling it,
+    // and a file without a line feed after the guess ends the range at its
+    // end.
+    const std::string long_line(300000, 'x');
+    OpenFile big("h\n" + long_line + "\n" + long_line + "\n" + long_line);
+    EXPECT_EQ(*alignForwardToNewline(big.fd(), 5, big.size), 300003u);
+    EXPECT_EQ(*alignForwardToNewline(big.fd(), 600005, big.size), big.size);
+
+    // Ranges cover the data without gaps, each boundary computed from the
+    // previous one; ranges after one that reached the end are empty.
+    auto ranges = [&](const OpenFile &f, uint64_t data_start, size_t n) {
+        std::string out;
+        Result<Vec<Range>> r = splitRangesFrom(f.fd(), data_start, f.size, n);
+        for (const Range &range : *r) out += std::to_string(range.start) + "-" + std::to_string(range.end) + " ";
+        return out;
+    };
+    EXPECT_EQ(ranges(big, 2, 3), "2-300003 300003-600004 600004-900004 ");
+    EXPECT_EQ(ranges(big, 2, 5), "2-300003 300003-600004 600004-900004 900004-900004 900004-900004 ");
+    EXPECT_EQ(ranges(small, 3, 1), "3-9 ");
+    // Read errors and allocation failures are reported.
+    file_hook::failReadAt(1, EIO);
+    EXPECT_EQ(alignForwardToNewline(big.fd(), 5, big.size).error(), Error::InputOutput);
+    alloc_hook::failAt(2);
+    EXPECT_EQ(splitRangesFrom(big.fd(), 2, big.size, 3).error(), Error::OutOfMemory);
+    alloc_hook::reset();
+}
+
+TEST(ParallelPlanning, SniffAndNdjsonHeader) {
+    auto sniff = [](const std::string &text) { return *sniffFormat(OpenFile(text).fd(), text.size()); };
+    EXPECT_EQ(sniff(" \r\n\t [{\"a\":1}]"), SniffedFormat::json_array);
+    EXPECT_EQ(sniff("a,b\n[1]\n"), SniffedFormat::line_delimited);
+    EXPECT_EQ(sniff("   "), SniffedFormat::line_delimited);
+    // Only the first 256 bytes are looked at.
+    EXPECT_EQ(sniff(std::string(255, ' ') + "["), SniffedFormat::json_array);
+    EXPECT_EQ(sniff(std::string(256, '\n') + "["), SniffedFormat::line_delimited);
+
+    auto header = [](const std::string &text) -> std::string {
+        OpenFile f(text, "f.ndjson");
+        Result<JsonHeader> h = buildNdjsonHeader(f.fd(), f.size);
+        if (!h.ok()) return "!"s + errorName(h.error());
+        std::string out;
+        for (std::string_view name : h->views) out += std::string(name) + "|";
+        return out + std::to_string(*h->index.get("a"));
+    };
+    // The first line's keys, escapes decoded, a CR before the line feed
+    // dropped; a key given twice maps to its later column.
+    EXPECT_EQ(header("{\"a\":1,\"b\\u00e9\":{\"x\":[1]},\"a\":null}\r\n{\"c\":2}\n"), "a|b\xc3\xa9|a|2");
+    EXPECT_EQ(header("{\"a\":1}"), "a|0");
+    // A first line that is not an object is InvalidJson, whatever the
+    // parser's own reason; so is a first line longer than the 1 MiB read.
+    EXPECT_EQ(header("\n{\"a\":1}\n"), "!InvalidJson");
+    EXPECT_EQ(header("{\"a\":\"unterminated}\n"), "!InvalidJson");
+    EXPECT_EQ(header("[1]\n"), "!InvalidJson");
+    EXPECT_EQ(header("{\"a\":\"" + std::string(kNdjsonHeaderBytes, 'x') + "\"}\n"), "!InvalidJson");
+    EXPECT_EQ(header("{\"a\":\"" + std::string(kNdjsonHeaderBytes - 9, 'x') + "\"}\n"), "a|0");
+}
+
+TEST(ParallelWorkers, CsvRowsAreBroughtToTheHeaderWidth) {
+    ScanColumnarJob job;
+    job.n_cols = 3;
+    // Short and long rows, CR LF, two CRs (one is kept), a blank line (a row
+    // of empty values), quoted fields, and a last line without a line feed.
+    OpenFile f("1,2\n1,2,3,4\nx,y,z\r\nq,r,s\r\r\n\n\"a,\"\"b\",\"\",c\nlast");
+    EXPECT_EQ(runWorker(f, job, false),
+              "7: 11xqa,\"blast/0,1,2,3,4,4,8,12 22yr/0,1,2,3,4,4,4,4 3zs\rc/0,0,1,2,4,4,5,5");
+    // A range starts and ends where it is told: here the lines 2 to 4.
+    EXPECT_EQ(runWorker(f, job, false, 4, 27), "3: 1xq/0,1,2,3 2yr/0,1,2,3 3zs\r/0,1,2,4");
+    // The predicates see the row as split, before the missing columns are
+    // filled: column 2 of "1,2" is missing, not empty, so no row has it
+    // empty.
+    const Predicate third = Predicate::init(2, Op::eq, "");
+    job.predicates = std::span<const Predicate>(&third, 1);
+    EXPECT_EQ(runWorker(f, job, false), "0: /0 /0 /0");
+    job.negate = true;
+    EXPECT_EQ(runWorker(f, job, false).substr(0, 3), "7: ");
+    // A delimiter of the caller's choice; a quote left open fails the worker
+    // and leaves no columns.
+    job = ScanColumnarJob();
+    job.n_cols = 2;
+    job.delimiter = ';';
+    EXPECT_EQ(runWorker(OpenFile("a;b,c\n;\n"), job, false), "2: a/0,1,1 b,c/0,3,3");
+    EXPECT_EQ(runWorker(OpenFile("a;b\n\"open;x\n"), job, false), "!UnterminatedQuote");
+    // A line longer than a read chunk is assembled whole.
+    const std::string wide(kWorkerChunkBytes + 100, 'w');
+    EXPECT_EQ(runWorker(OpenFile("1;" + wide + "\n2;x\n"), job, false),
+              "2: 12/0,1,2 " + wide + "x/0," + std::to_string(wide.size()) + "," + std::to_string(wide.size() + 1));
+}
+
+TEST(ParallelWorkers, NdjsonLinesSkipWhatDoesNotParseAndCountIt) {
+    JsonHeader header;
+    RecordMapper mapper;
+    ASSERT_TRUE(mapper.init().ok() && mapper.parse(R"({"a":0,"b":0,"c":0})").ok() && header.assign(mapper.parsed()).ok());
+    ScanColumnarJob job;
+    job.header = &header;
+    job.n_cols = 3;
+    // Keys in another order, a missing and an unknown key, null, booleans,
+    // numbers as written, escapes; an empty line gives nothing; blanks, bad
+    // JSON and a bare value are skipped and counted; a nested value under a
+    // header key is left empty and counted, one under another key is not.
+    OpenFile f("{\"a\":1,\"b\":\"x\",\"c\":true}\n"
+               "{\"c\":null,\"zz\":{\"q\":1},\"a\":-2.50e1}\r\n"
+               "\n   \n{\"a\":\n[1,2]\n"
+               "{\"b\":\"t\\\"\\u00e9\",\"a\":[1],\"c\":{\"d\":2}}\n"
+               "{\"a\":false}");
+    EXPECT_EQ(runWorker(f, job, true),
+              "4: 1-2.50e1false/0,1,8,8,13 xt\"\xc3\xa9/0,1,1,5,5 true/0,4,4,4,4 (skipped 3, emptied 2)");
+    // Emptied values are counted only in the rows that are kept.
+    const Predicate b_is_t = Predicate::init(1, Op::eq, "t\"\xc3\xa9");
+    job.predicates = std::span<const Predicate>(&b_is_t, 1);
+    job.negate = true;
+    EXPECT_EQ(runWorker(f, job, true), "3: 1-2.50e1false/0,1,8,13 x/0,1,1,1 true/0,4,4,4 (skipped 3, emptied 0)");
+    // Running out of memory is never a skipped line: it fails the worker,
+    // at whichever allocation it happens.
+    job = ScanColumnarJob();
+    job.header = &header;
+    job.n_cols = 3;
+    OpenFile many([] {
+        std::string text;
+        for (int i = 0; i < 2000; ++i) text += "{\"c\":\"" + std::to_string(i) + "\\n\",\"b\":" + std::to_string(i) + "}\n";
+        return text;
+    }());
+    std::string got = "!";
+    uint64_t nth = 1;
+    for (; got[0] == '!'; ++nth) {
+        alloc_hook::failAt(nth);
+        got = runWorker(many, job, true);
+        alloc_hook::reset();
+        ASSERT_TRUE(got == "!OutOfMemory" || got.substr(0, 6) == "2000: ") << nth << " " << got;
+    }
+    EXPECT_GT(nth, 10u);
+    EXPECT_EQ(got.find("skipped"), std::string::npos);
+}
+
+TEST(ParallelMerge, ColumnsJoinInWorkerOrderWithOffsetsMovedUp) {
+    // Three workers over "a,b" columns: 2 rows, 0 rows, 1 row.
+    auto workers = [](std::vector<std::vector<std::string>> rows_per_worker) {
+        Vec<ScanColumnarWorker> ws;
+        EXPECT_TRUE(ws.resize(rows_per_worker.size()));
+        for (size_t i = 0; i < rows_per_worker.size(); ++i) {
+            ws[i].columns = std::move(*newColumnBufs(2));
+            for (const std::string &row : rows_per_worker[i]) {
+                const std::string_view fields[2] = {std::string_view(row).substr(0, 1), std::string_view(row).substr(1)};
+                EXPECT_TRUE(appendRowToColumns(std::span<ColumnBuf>(ws[i].columns.data(), 2), Row(fields, 2)).ok());
+                ++ws[i].n_rows;
+            }
+        }
+        return ws;
+    };
+    Vec<ScanColumnarWorker> ws = workers({{"1xy", "2"}, {}, {"3zzz"}});
+    Result<MergedColumns> merged = mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 3), 2);
+    ASSERT_TRUE(merged.ok());
+    EXPECT_EQ(std::to_string(merged->n_rows) + ": " + show(merged->columns), "3: 123/0,1,2,3 xyzzz/0,2,2,5");
+    EXPECT_TRUE(ws[0].columns.empty() && ws[2].columns.empty());  // taken over or freed
+    // No workers: the columns without rows.
+    EXPECT_EQ(show(mergeColumnarWorkers(std::span<ScanColumnarWorker>(), 2)->columns), "/0 /0");
+    // A column whose joined data would pass the limit: ColumnTooLarge before
+    // anything moves. An allocation failure: OutOfMemory, nothing leaked.
+    ws = workers({{"1xyz"}, {"2zz"}});
+    collect_hook::setColumnLimit(4);
+    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(), Error::ColumnTooLarge);
+    EXPECT_EQ(show(ws[0].columns) + " " + show(ws[1].columns), "1/0,1 xyz/0,3 2/0,1 zz/0,2");
+    collect_hook::setColumnLimit(0);
+    ws = workers({{"1" + std::string(100, 'x')}, {"2" + std::string(100, 'y')}});
+    alloc_hook::failAt(1);
+    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(), Error::OutOfMemory);
+    alloc_hook::reset();
+}
