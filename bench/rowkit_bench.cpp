@@ -41,6 +41,9 @@ struct Workload {
     const char* file;  // input file name inside DIR
     Tally (*run)(const std::string& path);
     const char* relative_to = nullptr;  // another workload to give the ratio to
+    // When set: the workload this one's speed-up is printed against, if it
+    // ran earlier in the same run.
+    const char* speedup_over = nullptr;
 };
 
 // Results feed this so the compiler cannot drop the work.
@@ -168,6 +171,30 @@ Tally collectColumnar(const std::string& path) {
     tally.bytes = fileSize(path);
     return tally;
 }
+
+// ---- parallel collect workloads ----------------------------------------------
+
+// Collects the whole file into columns on `threads` threads and reads every
+// column's last offset.
+Tally parallelCollect(const std::string& path, std::size_t threads) {
+    CollectColumnarCtx* cc = rowkit_parallel_collect_columnar(path.c_str(), ',', nullptr, 0, 0, threads);
+    if (cc == nullptr) failRowkit("rowkit_parallel_collect_columnar", path);
+    Tally tally;
+    tally.rows = rowkit_collect_columnar_n_rows(cc);
+    std::uint64_t checksum = 0;
+    for (std::size_t c = 0; c < rowkit_collect_columnar_n_cols(cc); ++c) {
+        std::size_t n = 0;
+        const std::uint32_t* offsets = rowkit_collect_columnar_offsets(cc, c, &n);
+        checksum += offsets[n - 1];
+    }
+    g_sink = g_sink + checksum;
+    rowkit_collect_columnar_close(cc);
+    tally.bytes = fileSize(path);
+    return tally;
+}
+
+Tally parallelCollect1(const std::string& path) { return parallelCollect(path, 1); }
+Tally parallelCollect2(const std::string& path) { return parallelCollect(path, 2); }
 
 // ---- whole-result workloads ---------------------------------------------------
 
@@ -442,6 +469,10 @@ constexpr Workload kWorkloads[] = {
     {"csv collect col", "rows.csv", collectColumnar},
     {"ndjson collect", "rows.ndjson", collectRowMajor},
     {"ndjson collect col", "rows.ndjson", collectColumnar},
+    {"csv parallel 1t", "rows.csv", parallelCollect1},
+    {"csv parallel 2t", "rows.csv", parallelCollect2, nullptr, "csv parallel 1t"},
+    {"ndjson parallel 1t", "rows.ndjson", parallelCollect1},
+    {"ndjson parallel 2t", "rows.ndjson", parallelCollect2, nullptr, "ndjson parallel 1t"},
     {"count fast path", "rows.csv", countFast},
     {"count slow path", "rows.csv", countSlow},
     {"aggregate where", "rows.csv", aggregatePrice},
@@ -484,6 +515,14 @@ struct Baseline {
 
 std::vector<Baseline> g_baselines;
 
+// Throughput of every workload run so far, for the speed-up lines.
+struct Result {
+    std::string name;
+    double mb_per_second;
+};
+
+std::vector<Result> g_results;
+
 // The memchr line count of `file`, measured and printed the first time a
 // workload reads that file.
 double baselineFor(const std::string& dir, const std::string& file) {
@@ -515,6 +554,10 @@ void runWorkload(const std::string& dir, const Workload& workload) {
         if (workload.relative_to == nullptr || other.name != workload.relative_to) continue;
         const double times = m.mbPerSecond() > 0 ? other.mb_per_second / m.mbPerSecond() : 0;
         std::printf("   time %.2fx %s", times, workload.relative_to);
+    }
+    for (const Result& earlier : g_results) {
+        if (workload.speedup_over != nullptr && earlier.name == workload.speedup_over && earlier.mb_per_second > 0)
+            std::printf("   speed-up %.2fx over %s", m.mbPerSecond() / earlier.mb_per_second, earlier.name.c_str());
     }
     std::printf("\n");
     std::fflush(stdout);

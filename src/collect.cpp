@@ -69,9 +69,14 @@ Status ColumnBuf::appendColumn(const ColumnBuf &other) {
     if (other.data.size() > columnByteLimit() - used) return Error::ColumnTooLarge;
     if (!offsets.reserveMore(n)) return Error::OutOfMemory;
     if (!data.append(other.data.data(), other.data.size())) return Error::OutOfMemory;
-    // The sum stays within the limit checked above, so it fits in 32 bits.
+    // Copy the offsets after the first (0) and move them up in place, a loop
+    // the compiler vectorises. The sums stay within the limit checked above,
+    // so they fit in 32 bits.
+    const size_t at = offsets.size();
+    (void)offsets.append(other.offsets.data() + 1, n);
     const uint32_t base = static_cast<uint32_t>(used);
-    for (size_t r = 1; r <= n; ++r) (void)offsets.push(base + other.offsets[r]);
+    uint32_t *moved = offsets.data() + at;
+    for (size_t r = 0; r < n; ++r) moved[r] += base;
     return Status::success();
 }
 

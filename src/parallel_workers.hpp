@@ -35,15 +35,19 @@ struct Range {
 inline constexpr size_t kWorkerChunkBytes = 1048576;
 
 // Calls on_line (a callable taking a std::string_view and returning a
-// Status) for every line of `range` in order: without its line feed and one
+// Status) for every line of `range` in order, read in chunks of 1 MiB (or the
+// range's length when that is less): without its line feed and one
 // carriage return before it, empty lines included, and a last line without
 // a line feed too. Lines within a chunk are slices of it; a line that
 // straddles chunks is assembled first. A line is valid only during its call.
 // The first error of a read, an allocation or on_line ends the walk.
 template <class OnLine>
 Status forEachLineInRange(int fd, Range range, OnLine &&on_line) {
+    // A range shorter than a chunk needs no more buffer than its length.
+    const uint64_t length = range.end > range.start ? range.end - range.start : 0;
+    const size_t chunk = length == 0 ? 1 : length < kWorkerChunkBytes ? static_cast<size_t>(length) : kWorkerChunkBytes;
     ChunkReader reader;
-    ROWKIT_TRY(reader.initRange(fd, range.start, range.end, kWorkerChunkBytes));
+    ROWKIT_TRY(reader.initRange(fd, range.start, range.end, chunk));
     const InputLimits no_limits;
     for (;;) {
         std::string_view line;
