@@ -133,7 +133,8 @@ Result<SniffedFormat> sniffFormat(int fd, uint64_t file_size) {
 }
 
 Result<JsonHeader> buildNdjsonHeader(int fd, uint64_t file_size) {
-    const size_t want = file_size < kNdjsonHeaderBytes ? static_cast<size_t>(file_size) : kNdjsonHeaderBytes;
+    const size_t want =
+        file_size < kNdjsonHeaderBytes ? static_cast<size_t>(file_size) : kNdjsonHeaderBytes;
     Bytes head(static_cast<char *>(allocBytes(want)));
     if (!head) return Error::OutOfMemory;
     Result<size_t> got = readChunkAt(fd, head.get(), want, 0);
@@ -189,7 +190,8 @@ Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
         ++started;
     }
     pthread_attr_destroy(&attr);
-    for (size_t i = 0; i < started; ++i) pthread_join(starts[i].thread, nullptr);
+    for (size_t i = 0; i < started; ++i)
+        pthread_join(starts[i].thread, nullptr);
     return status;
 }
 
@@ -197,7 +199,8 @@ Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
 
 Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols) {
     MergedColumns merged;
-    for (const ScanColumnarWorker &w : workers) merged.n_rows += w.n_rows;
+    for (const ScanColumnarWorker &w : workers)
+        merged.n_rows += w.n_rows;
     if (workers.empty()) {
         Result<Vec<ColumnBuf>> empty = newColumnBufs(n_cols);
         if (!empty.ok()) return empty.error();
@@ -216,14 +219,16 @@ Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers
     merged.columns = std::move(workers[0].columns);
     for (size_t c = 0; c < n_cols; ++c) {
         size_t total = 0;
-        for (const ScanColumnarWorker &w : workers.subspan(1)) total += w.columns[c].data.size();
+        for (const ScanColumnarWorker &w : workers.subspan(1))
+            total += w.columns[c].data.size();
         ColumnBuf &column = merged.columns[c];
         if (!column.data.reserve(column.data.size() + total) ||
             !column.offsets.reserve(merged.n_rows + 1))
             return Error::OutOfMemory;
     }
     for (ScanColumnarWorker &w : workers.subspan(1)) {
-        for (size_t c = 0; c < n_cols; ++c) ROWKIT_TRY(merged.columns[c].appendColumn(w.columns[c]));
+        for (size_t c = 0; c < n_cols; ++c)
+            ROWKIT_TRY(merged.columns[c].appendColumn(w.columns[c]));
         w.columns = Vec<ColumnBuf>();
     }
     return merged;
@@ -284,7 +289,8 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
 
     Result<SniffedFormat> sniffed = sniffFormat(fd, file_size);
     if (!sniffed.ok()) return sniffed.error();
-    if (*sniffed == SniffedFormat::json_array) return scanJsonArray(path, fd, file_size, predicates, negate);
+    if (*sniffed == SniffedFormat::json_array)
+        return scanJsonArray(path, fd, file_size, predicates, negate);
 
     ScanColumnarJob job;
     job.fd = fd;
@@ -320,9 +326,9 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
             workers[i].job = &job;
             workers[i].range = (*ranges)[i];
         }
-        ROWKIT_TRY(spawnAndJoin(std::span<ScanColumnarWorker>(workers.data(), workers.size()),
-                                format == Format::csv ? csvScanColumnarWorkerRun
-                                                      : ndjsonScanColumnarWorkerRun));
+        ROWKIT_TRY(spawnAndJoin(
+            std::span<ScanColumnarWorker>(workers.data(), workers.size()),
+            format == Format::csv ? csvScanColumnarWorkerRun : ndjsonScanColumnarWorkerRun));
         std::optional<Error> failed;
         for (const ScanColumnarWorker &w : workers)
             if (w.err) failed = w.err;
@@ -331,8 +337,8 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
 
     // A CSV file of nothing but its header has no workers and gives the
     // header's columns without rows.
-    Result<MergedColumns> merged =
-        mergeColumnarWorkers(std::span<ScanColumnarWorker>(workers.data(), workers.size()), job.n_cols);
+    Result<MergedColumns> merged = mergeColumnarWorkers(
+        std::span<ScanColumnarWorker>(workers.data(), workers.size()), job.n_cols);
     if (!merged.ok()) return merged.error();
     ColumnarScanResult out;
     out.columns = std::move(merged->columns);

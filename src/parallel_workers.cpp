@@ -25,7 +25,8 @@ public:
         // A range of at most twice the sample is nearly read already.
         if (range_bytes_ / 2 <= seen_ || n_rows == 0) return;
         // The whole range over the part seen, with a sixteenth to spare.
-        const double scale = static_cast<double>(range_bytes_) / static_cast<double>(seen_) * 1.0625;
+        const double scale =
+            static_cast<double>(range_bytes_) / static_cast<double>(seen_) * 1.0625;
         const double max_data = static_cast<double>(columnByteLimit());
         const double rows = static_cast<double>(n_rows) * scale + 16;
         for (ColumnBuf &c : columns) {
@@ -101,7 +102,8 @@ void ndjsonScanColumnarWorkerRun(ScanColumnarWorker *w) {
     runWorker(w, [&](std::string_view line, Vec<ColumnBuf> &columns) -> Status {
         if (line.empty()) return Status();
         size_t emptied = 0;
-        Result<Row> row = mapper.toRow(line, header, header.size(), NestedValues::leave_empty, &emptied);
+        Result<Row> row =
+            mapper.toRow(line, header, header.size(), NestedValues::leave_empty, &emptied);
         if (!row.ok()) {
             if (row.error() == Error::OutOfMemory) return Error::OutOfMemory;
             ++w->n_skipped_lines;

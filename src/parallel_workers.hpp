@@ -45,7 +45,9 @@ template <class OnLine>
 Status forEachLineInRange(int fd, Range range, OnLine &&on_line) {
     // A range shorter than a chunk needs no more buffer than its length.
     const uint64_t length = range.end > range.start ? range.end - range.start : 0;
-    const size_t chunk = length == 0 ? 1 : length < kWorkerChunkBytes ? static_cast<size_t>(length) : kWorkerChunkBytes;
+    const size_t chunk = length == 0                  ? 1
+                         : length < kWorkerChunkBytes ? static_cast<size_t>(length)
+                                                      : kWorkerChunkBytes;
     ChunkReader reader;
     ROWKIT_TRY(reader.initRange(fd, range.start, range.end, chunk));
     const InputLimits no_limits;
@@ -60,12 +62,12 @@ Status forEachLineInRange(int fd, Range range, OnLine &&on_line) {
 
 // What every worker of one scan shares, read-only.
 struct ScanColumnarJob {
-    int fd = -1;                              // the open file, read at offsets only
-    std::span<const Predicate> predicates;    // matched against each row as read
-    bool negate = false;                      // keep the rows that do not match
-    char delimiter = ',';                     // CSV field delimiter
-    size_t n_cols = 0;                        // columns of the result
-    const JsonHeader *header = nullptr;       // JSON records: the columns' keys
+    int fd = -1;                            // the open file, read at offsets only
+    std::span<const Predicate> predicates;  // matched against each row as read
+    bool negate = false;                    // keep the rows that do not match
+    char delimiter = ',';                   // CSV field delimiter
+    size_t n_cols = 0;                      // columns of the result
+    const JsonHeader *header = nullptr;     // JSON records: the columns' keys
 };
 
 // One worker: its range, and what it leaves for the caller, who reads it
@@ -73,7 +75,7 @@ struct ScanColumnarJob {
 struct ScanColumnarWorker {
     const ScanColumnarJob *job = nullptr;
     Range range;
-    Vec<ColumnBuf> columns;       // job->n_cols columns of n_rows values; empty on failure
+    Vec<ColumnBuf> columns;  // job->n_cols columns of n_rows values; empty on failure
     size_t n_rows = 0;
     size_t n_skipped_lines = 0;   // JSON lines that are not empty and not an object
     size_t n_emptied_values = 0;  // nested values left empty in the rows collected

@@ -32,7 +32,9 @@ struct Columns {
     std::vector<std::string> data;
     std::vector<std::vector<uint32_t>> offsets;
     size_t skipped = 0, emptied = 0;
-    bool operator==(const Columns &o) const { return rows == o.rows && data == o.data && offsets == o.offsets; }
+    bool operator==(const Columns &o) const {
+        return rows == o.rows && data == o.data && offsets == o.offsets;
+    }
 };
 
 // Takes the result apart and closes it; "!" + message in data[0] on NULL.
@@ -58,10 +60,12 @@ Columns take(CollectColumnarCtx *cc) {
 
 Columns parallel(const std::string &path, size_t threads, const std::vector<CPredicate> &where = {},
                  int negate = 0, uint8_t delimiter = ',') {
-    return take(rowkit_parallel_collect_columnar(path.c_str(), delimiter, where.data(), where.size(), negate, threads));
+    return take(rowkit_parallel_collect_columnar(path.c_str(), delimiter, where.data(),
+                                                 where.size(), negate, threads));
 }
 
-Columns sequential(const std::string &path, const std::vector<CPredicate> &where = {}, int negate = 0) {
+Columns sequential(const std::string &path, const std::vector<CPredicate> &where = {},
+                   int negate = 0) {
     COptions o = rowkit_test::defaultOptions();
     o.where = where.data();
     o.n_where = where.size();
@@ -74,8 +78,10 @@ Columns sequential(const std::string &path, const std::vector<CPredicate> &where
 
 // "<rows>x<cols>" and the first column's data: enough to tell results apart.
 std::string brief(const Columns &c) {
-    if (!c.data.empty() && !c.data[0].empty() && c.data[0][0] == '!' && c.offsets.empty()) return c.data[0];
-    return std::to_string(c.rows) + "x" + std::to_string(c.data.size()) + (c.data.empty() ? "" : ":" + c.data[0].substr(0, 40));
+    if (!c.data.empty() && !c.data[0].empty() && c.data[0][0] == '!' && c.offsets.empty())
+        return c.data[0];
+    return std::to_string(c.rows) + "x" + std::to_string(c.data.size()) +
+           (c.data.empty() ? "" : ":" + c.data[0].substr(0, 40));
 }
 
 struct Lcg {
@@ -103,10 +109,16 @@ std::string csvText(size_t target) {
         if (rnd(10)) s += std::to_string(static_cast<int64_t>(rnd(200000)) - 100000);
         s += ",";
         switch (rnd(6)) {
-            case 0: s += "\"" + std::string(kWords[rnd(8)]) + ", " + kWords[rnd(8)] + "\""; break;
-            case 1: s += "\"said \"\"" + std::string(kWords[rnd(8)]) + "\"\"\""; break;
-            case 2: break;
-            default: s += std::string(kWords[rnd(8)]) + " " + kWords[rnd(8)];
+            case 0:
+                s += "\"" + std::string(kWords[rnd(8)]) + ", " + kWords[rnd(8)] + "\"";
+                break;
+            case 1:
+                s += "\"said \"\"" + std::string(kWords[rnd(8)]) + "\"\"\"";
+                break;
+            case 2:
+                break;
+            default:
+                s += std::string(kWords[rnd(8)]) + " " + kWords[rnd(8)];
         }
         if (i == 20000) s += std::string(rowkit::kWorkerChunkBytes + 5000, 'L');
         const uint64_t shape = rnd(50);
@@ -131,16 +143,22 @@ std::string ndjsonText(size_t target) {
     for (size_t i = 0; s.size() < target; ++i) {
         std::vector<std::string> fields = {
             "\"id\":" + std::to_string(i),
-            "\"name\":\"" + std::string(kWords[rnd(8)]) + (rnd(5) ? "" : "\\\"q\\\" \\\\ \\n \\u00e9\\ud83d\\ude00") + "\"",
-            "\"amount\":" + (rnd(10) ? std::to_string(static_cast<int64_t>(rnd(2000)) - 1000) + ".50e0" : "null"s),
+            "\"name\":\"" + std::string(kWords[rnd(8)]) +
+                (rnd(5) ? "" : "\\\"q\\\" \\\\ \\n \\u00e9\\ud83d\\ude00") + "\"",
+            "\"amount\":" + (rnd(10)
+                                 ? std::to_string(static_cast<int64_t>(rnd(2000)) - 1000) + ".50e0"
+                                 : "null"s),
             "\"flag\":" + std::string(rnd(2) ? "true" : "false"),
         };
-        if (i == 15000) fields.push_back("\"note\":\"" + std::string(rowkit::kWorkerChunkBytes + 5000, 'L') + "\"");
+        if (i == 15000)
+            fields.push_back("\"note\":\"" + std::string(rowkit::kWorkerChunkBytes + 5000, 'L') +
+                             "\"");
         if (i > 0 && rnd(20) == 0) fields.erase(fields.begin() + 2);
         if (i > 0 && rnd(20) == 0) fields.push_back("\"extra\":{\"x\":[1,{\"y\":2}]}");
         if (i > 0 && rnd(10) == 0) std::swap(fields[0], fields[fields.size() - 1]);
         std::string line;
-        for (const std::string &f : fields) line += (line.empty() ? "{" : ",") + f;
+        for (const std::string &f : fields)
+            line += (line.empty() ? "{" : ",") + f;
         s += line + (rnd(8) ? "}\n" : "}\r\n");
     }
     return s;
@@ -159,14 +177,17 @@ TEST(ParallelCollect, EveryThreadCountGivesTheSequentialResult) {
         ASSERT_GT(expected.rows, 40000u) << brief(expected);
         for (size_t threads : {0, 1, 2, 3, 8, 64}) {
             const Columns got = parallel(path, threads);
-            EXPECT_TRUE(got == expected) << path << " threads " << threads << ": " << brief(got) << " vs " << brief(expected);
+            EXPECT_TRUE(got == expected) << path << " threads " << threads << ": " << brief(got)
+                                         << " vs " << brief(expected);
             EXPECT_EQ(got.skipped + got.emptied, 0u);
         }
         // The predicates and negation select the same rows.
-        const std::vector<CPredicate> where = {{2, ROWKIT_OP_GT, "0", nullptr, 0}, {1, ROWKIT_OP_NEQ, "oak", nullptr, 0}};
+        const std::vector<CPredicate> where = {{2, ROWKIT_OP_GT, "0", nullptr, 0},
+                                               {1, ROWKIT_OP_NEQ, "oak", nullptr, 0}};
         for (int negate : {0, 1}) {
             const Columns expected_where = sequential(path, where, negate);
-            EXPECT_TRUE(parallel(path, 3, where, negate) == expected_where) << path << " negate " << negate;
+            EXPECT_TRUE(parallel(path, 3, where, negate) == expected_where)
+                << path << " negate " << negate;
         }
     }
 }
@@ -175,7 +196,8 @@ TEST(ParallelCollect, SmallFilesArraysHeadersAndFormats) {
     rowkit_test::TempDir dir;
     // A small file runs on one worker, with any thread count.
     std::string ten = "a,b,c\n";
-    for (int i = 0; i < 10; ++i) ten += std::to_string(i) + ",\"x, " + std::to_string(i) + "\",\n";
+    for (int i = 0; i < 10; ++i)
+        ten += std::to_string(i) + ",\"x, " + std::to_string(i) + "\",\n";
     const std::string small = dir.write("ten.csv", ten);
     EXPECT_TRUE(parallel(small, 8) == sequential(small));
     EXPECT_EQ(brief(parallel(small, 8)), "10x3:0123456789");
@@ -188,18 +210,23 @@ TEST(ParallelCollect, SmallFilesArraysHeadersAndFormats) {
     }
     const std::vector<CPredicate> none = {{0, ROWKIT_OP_LT, "0", nullptr, 0}};
     const Columns nothing = parallel(small, 2, none);
-    EXPECT_TRUE(nothing.rows == 0 && nothing.offsets == std::vector<std::vector<uint32_t>>(3, {0}));
+    EXPECT_EQ(nothing.rows, 0u);
+    EXPECT_EQ(nothing.offsets, std::vector<std::vector<uint32_t>>(3, {0}));
     // Any file whose first non-blank byte is '[' is a JSON array, read on the
     // calling thread as the sequential reader reads it; there a nested value
     // fails the whole call.
-    const std::string array = "\n [{\"a\":1,\"b\":\"x\"}, 5, {\"b\":\"y\\n\",\"a\":2.0}, {\"a\":null}]";
+    const std::string array =
+        "\n [{\"a\":1,\"b\":\"x\"}, 5, {\"b\":\"y\\n\",\"a\":2.0}, {\"a\":null}]";
     const std::vector<CPredicate> not_two = {{0, ROWKIT_OP_NEQ, "2", nullptr, 0}};
-    EXPECT_TRUE(parallel(dir.write("data.csv", array), 4, not_two) == sequential(dir.write("data.json", array), not_two));
+    EXPECT_TRUE(parallel(dir.write("data.csv", array), 4, not_two) ==
+                sequential(dir.write("data.json", array), not_two));
     EXPECT_EQ(brief(parallel(dir.write("data.csv", array), 4)), "3x2:12.0");
-    EXPECT_EQ(brief(parallel(dir.write("n.csv", "[{\"a\":1},{\"a\":[1]}]"), 1)), "!parallel scan failed: NestedValueNotSupported");
+    EXPECT_EQ(brief(parallel(dir.write("n.csv", "[{\"a\":1},{\"a\":[1]}]"), 1)),
+              "!parallel scan failed: NestedValueNotSupported");
     // Only the first 256 bytes are sniffed: after more blanks the file is
     // line-delimited, and its blank first line is no JSON object.
-    EXPECT_EQ(brief(parallel(dir.write("late.json", std::string(300, '\n') + "[{\"a\":1}]"), 1)), "!parallel scan failed: InvalidJson");
+    EXPECT_EQ(brief(parallel(dir.write("late.json", std::string(300, '\n') + "[{\"a\":1}]"), 1)),
+              "!parallel scan failed: InvalidJson");
     // The format follows the name, case-sensitively: an upper-case suffix is
     // CSV ("{"a":1" and a quoted "b" are its header fields).
     const std::string records = "{\"a\":1,\"b\":2}\n{\"a\":3,\"b\":4}\n";
@@ -209,23 +236,35 @@ TEST(ParallelCollect, SmallFilesArraysHeadersAndFormats) {
     EXPECT_EQ(brief(parallel(dir.write("semi.csv", "x;y;z\n1;2,5;3\n"), 1, {}, 0, ';')), "1x3:1");
     // The JSON workers skip lines that are not objects and leave nested
     // values empty, and say how many; other results say 0.
-    const Columns json = parallel(dir.write("s.ndjson", "{\"a\":1,\"b\":2}\nnot json\n\n{\"b\":{\"c\":1},\"a\":3}\n{\"a\":[4],\"b\":[5]}\n"), 1);
-    EXPECT_TRUE(brief(json) == "3x2:13" && json.skipped == 1 && json.emptied == 3) << brief(json);
-    EXPECT_TRUE(sequential(small).skipped == 0 && rowkit_collect_columnar_n_skipped_lines(nullptr) == 0 &&
-                rowkit_collect_columnar_n_emptied_values(nullptr) == 0);
+    const Columns json = parallel(
+        dir.write(
+            "s.ndjson",
+            "{\"a\":1,\"b\":2}\nnot json\n\n{\"b\":{\"c\":1},\"a\":3}\n{\"a\":[4],\"b\":[5]}\n"),
+        1);
+    EXPECT_EQ(brief(json), "3x2:13");
+    EXPECT_EQ(json.skipped, 1u);
+    EXPECT_EQ(json.emptied, 3u);
+    EXPECT_EQ(sequential(small).skipped, 0u);
+    EXPECT_EQ(rowkit_collect_columnar_n_skipped_lines(nullptr), 0u);
+    EXPECT_EQ(rowkit_collect_columnar_n_emptied_values(nullptr), 0u);
 }
 
 TEST(ParallelCollect, FailuresNameTheirCause) {
     rowkit_test::TempDir dir;
     const std::string ok = dir.write("ok.csv", "a,b\n1,2\n");
     const CPredicate null_text = {0, ROWKIT_OP_EQ, nullptr, nullptr, 0};
-    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(nullptr, ',', nullptr, 0, 0, 1))), "!path is null");
-    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(ok.c_str(), ',', nullptr, 1, 0, 1))), "!predicates are null");
-    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(ok.c_str(), ',', &null_text, 1, 0, 1))), "!predicate text is null");
+    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(nullptr, ',', nullptr, 0, 0, 1))),
+              "!path is null");
+    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(ok.c_str(), ',', nullptr, 1, 0, 1))),
+              "!predicates are null");
+    EXPECT_EQ(brief(take(rowkit_parallel_collect_columnar(ok.c_str(), ',', &null_text, 1, 0, 1))),
+              "!predicate text is null");
     const std::string fifo = dir.path() + "/pipe.csv";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string prefix = "!parallel scan failed: ";
-    const struct { std::string path, message; } cases[] = {
+    const struct {
+        std::string path, message;
+    } cases[] = {
         {dir.path() + "/none.csv", "FileNotFound"},
         {dir.write("empty.csv", ""), "EmptyFile"},
         {dir.path(), "IsDir"},
@@ -240,12 +279,14 @@ TEST(ParallelCollect, FailuresNameTheirCause) {
         {dir.write("first.ndjson", "5\n{\"a\":1}\n"), "InvalidJson"},
         {dir.write("blank.jsonl", "\n{\"a\":1}\n"), "InvalidJson"},
     };
-    for (const auto &c : cases) EXPECT_EQ(brief(parallel(c.path, 2)), prefix + c.message) << c.path;
+    for (const auto &c : cases)
+        EXPECT_EQ(brief(parallel(c.path, 2)), prefix + c.message) << c.path;
 
     // A column too large for 32-bit offsets, whether within one worker or
     // only once the workers' columns are joined.
     std::string wide = "a,b\n";
-    while (wide.size() < 300000) wide += "12345678,1\n";
+    while (wide.size() < 300000)
+        wide += "12345678,1\n";
     const std::string wide_path = dir.write("wide.csv", wide);
     for (size_t limit : {size_t{40000}, size_t{200000}}) {
         rowkit::collect_hook::setColumnLimit(limit);
@@ -284,13 +325,15 @@ TEST(ParallelCollect, AllocationFailuresGiveTheDocumentedMessage) {
     rowkit_test::TempDir dir;
     std::string csv = "id,name,note\n", json;
     for (int i = 0; json.size() < 200000; ++i) {
-        csv += std::to_string(i) + ",name" + std::to_string(i) + ",\"n, " + std::to_string(i * 7) + "\"\n";
+        csv += std::to_string(i) + ",name" + std::to_string(i) + ",\"n, " + std::to_string(i * 7) +
+               "\"\n";
         json += "{\"note\":\"n\\n" + std::to_string(i) + "\",\"id\":" + std::to_string(i) + "}\n";
     }
     const char *const in[] = {"a", "name7"};
     const std::vector<CPredicate> where = {{1, ROWKIT_OP_IN_LIST, nullptr, in, 2}};
-    const std::set<std::string> allowed = {"!out of memory allocating predicates", "!out of memory allocating IN values",
-                                           "!parallel scan failed: OutOfMemory", "!out of memory allocating columnar collect context"};
+    const std::set<std::string> allowed = {
+        "!out of memory allocating predicates", "!out of memory allocating IN values",
+        "!parallel scan failed: OutOfMemory", "!out of memory allocating columnar collect context"};
     for (const std::string &path : {dir.write("a.csv", csv), dir.write("a.ndjson", json)}) {
         const bool is_csv = path.ends_with(".csv");
         const std::vector<CPredicate> &w = is_csv ? where : std::vector<CPredicate>{};
@@ -308,7 +351,8 @@ TEST(ParallelCollect, AllocationFailuresGiveTheDocumentedMessage) {
             if (allowed.count(b)) {
                 seen.insert(b);
             } else {
-                EXPECT_TRUE(b == expected && got.skipped == 0) << nth << ": " << b;
+                EXPECT_EQ(b, expected) << nth;
+                EXPECT_EQ(got.skipped, 0u) << nth;
             }
         }
         EXPECT_EQ(seen.size(), is_csv ? 4u : 2u) << path;
@@ -320,10 +364,12 @@ TEST(ParallelCollect, AllocationFailuresGiveTheDocumentedMessage) {
 // concurrent use).
 TEST(ParallelCollect, TwoScansAtOnce) {
     rowkit_test::TempDir dir;
-    const std::string csv = dir.write("c.csv", csvText(600000)), ndjson = dir.write("c.ndjson", ndjsonText(600000));
+    const std::string csv = dir.write("c.csv", csvText(600000)),
+                      ndjson = dir.write("c.ndjson", ndjsonText(600000));
     size_t rows[2] = {0, 0};
     auto scan = [&](int i, const std::string &path) {
-        rowkit::Result<rowkit::ColumnarScanResult> r = rowkit::parallelScanColumnar(path.c_str(), ',', {}, false, 3);
+        rowkit::Result<rowkit::ColumnarScanResult> r =
+            rowkit::parallelScanColumnar(path.c_str(), ',', {}, false, 3);
         rows[i] = r.ok() ? r->n_rows : 0;
     };
     std::thread first(scan, 0, csv), second(scan, 1, ndjson);

@@ -38,7 +38,8 @@ std::string show(const Vec<ColumnBuf> &columns) {
     std::string out;
     for (const ColumnBuf &c : columns) {
         out += (out.empty() ? "" : " ") + std::string(c.data.data(), c.data.size()) + "/";
-        for (size_t i = 0; i < c.offsets.size(); ++i) out += (i ? "," : "") + std::to_string(c.offsets[i]);
+        for (size_t i = 0; i < c.offsets.size(); ++i)
+            out += (i ? "," : "") + std::to_string(c.offsets[i]);
     }
     return out;
 }
@@ -55,7 +56,8 @@ std::string runWorker(const OpenFile &file, ScanColumnarJob job, bool json, uint
     if (w.err) return "!"s + errorName(*w.err) + (w.columns.empty() ? "" : " columns kept");
     std::string out = std::to_string(w.n_rows) + ": " + show(w.columns);
     if (w.n_skipped_lines || w.n_emptied_values)
-        out += " (skipped " + std::to_string(w.n_skipped_lines) + ", emptied " + std::to_string(w.n_emptied_values) + ")";
+        out += " (skipped " + std::to_string(w.n_skipped_lines) + ", emptied " +
+               std::to_string(w.n_emptied_values) + ")";
     return out;
 }
 
@@ -67,15 +69,17 @@ TEST(ParallelPlanning, ThreadsRangesAndBoundaries) {
     EXPECT_EQ(threadsFor(0, 1 << 20), 1u);
     EXPECT_EQ(threadsFor(4, 1 << 20), 4u);
     EXPECT_EQ(threadsFor(100, 1 << 20), 16u);
-    EXPECT_EQ(threadsFor(SIZE_MAX, uint64_t{1} << 40), SIZE_MAX < (uint64_t{1} << 24) ? SIZE_MAX : size_t{1} << 24);
+    EXPECT_EQ(threadsFor(SIZE_MAX, uint64_t{1} << 40), size_t{1} << 24);
     EXPECT_GE(processorCount(), 1u);
-    EXPECT_TRUE(pageSize() >= 4096 && (pageSize() & (pageSize() - 1)) == 0 && pageSize() == pageSize());
+    EXPECT_GE(pageSize(), 4096u);
+    EXPECT_EQ(pageSize() & (pageSize() - 1), 0u);
 
     // A boundary is just after the first line feed at or after the guess: a
     // line feed at the guess itself ends the range there.
     OpenFile small("ab\ncd\n\nef");
     std::vector<uint64_t> got;
-    for (uint64_t at : {0, 2, 3, 5, 6, 7, 9, 20}) got.push_back(*alignForwardToNewline(small.fd(), at, small.size));
+    for (uint64_t at : {0, 2, 3, 5, 6, 7, 9, 20})
+        got.push_back(*alignForwardToNewline(small.fd(), at, small.size));
     EXPECT_EQ(got, (std::vector<uint64_t>{3, 3, 6, 6, 7, 9, 9, 9}));
     // Lines far longer than the first window are crossed by doubling it,
     // and a file without a line feed after the guess ends the range at its
@@ -90,11 +94,13 @@ TEST(ParallelPlanning, ThreadsRangesAndBoundaries) {
     auto ranges = [&](const OpenFile &f, uint64_t data_start, size_t n) {
         std::string out;
         Result<Vec<Range>> r = splitRangesFrom(f.fd(), data_start, f.size, n);
-        for (const Range &range : *r) out += std::to_string(range.start) + "-" + std::to_string(range.end) + " ";
+        for (const Range &range : *r)
+            out += std::to_string(range.start) + "-" + std::to_string(range.end) + " ";
         return out;
     };
     EXPECT_EQ(ranges(big, 2, 3), "2-300003 300003-600004 600004-900004 ");
-    EXPECT_EQ(ranges(big, 2, 5), "2-300003 300003-600004 600004-900004 900004-900004 900004-900004 ");
+    EXPECT_EQ(ranges(big, 2, 5),
+              "2-300003 300003-600004 600004-900004 900004-900004 900004-900004 ");
     EXPECT_EQ(ranges(small, 3, 1), "3-9 ");
     // Read errors and allocation failures are reported.
     file_hook::failReadAt(1, EIO);
@@ -105,7 +111,9 @@ TEST(ParallelPlanning, ThreadsRangesAndBoundaries) {
 }
 
 TEST(ParallelPlanning, SniffAndNdjsonHeader) {
-    auto sniff = [](const std::string &text) { return *sniffFormat(OpenFile(text).fd(), text.size()); };
+    auto sniff = [](const std::string &text) {
+        return *sniffFormat(OpenFile(text).fd(), text.size());
+    };
     EXPECT_EQ(sniff(" \r\n\t [{\"a\":1}]"), SniffedFormat::json_array);
     EXPECT_EQ(sniff("a,b\n[1]\n"), SniffedFormat::line_delimited);
     EXPECT_EQ(sniff("   "), SniffedFormat::line_delimited);
@@ -118,12 +126,14 @@ TEST(ParallelPlanning, SniffAndNdjsonHeader) {
         Result<JsonHeader> h = buildNdjsonHeader(f.fd(), f.size);
         if (!h.ok()) return "!"s + errorName(h.error());
         std::string out;
-        for (std::string_view name : h->views) out += std::string(name) + "|";
+        for (std::string_view name : h->views)
+            out += std::string(name) + "|";
         return out + std::to_string(*h->index.get("a"));
     };
     // The first line's keys, escapes decoded, a CR before the line feed
     // dropped; a key given twice maps to its later column.
-    EXPECT_EQ(header("{\"a\":1,\"b\\u00e9\":{\"x\":[1]},\"a\":null}\r\n{\"c\":2}\n"), "a|b\xc3\xa9|a|2");
+    EXPECT_EQ(header("{\"a\":1,\"b\\u00e9\":{\"x\":[1]},\"a\":null}\r\n{\"c\":2}\n"),
+              "a|b\xc3\xa9|a|2");
     EXPECT_EQ(header("{\"a\":1}"), "a|0");
     // A first line that is not an object is InvalidJson, whatever the
     // parser's own reason; so is a first line longer than the 1 MiB read.
@@ -162,13 +172,16 @@ TEST(ParallelWorkers, CsvRowsAreBroughtToTheHeaderWidth) {
     // A line longer than a read chunk is assembled whole.
     const std::string wide(kWorkerChunkBytes + 100, 'w');
     EXPECT_EQ(runWorker(OpenFile("1;" + wide + "\n2;x\n"), job, false),
-              "2: 12/0,1,2 " + wide + "x/0," + std::to_string(wide.size()) + "," + std::to_string(wide.size() + 1));
+              "2: 12/0,1,2 " + wide + "x/0," + std::to_string(wide.size()) + "," +
+                  std::to_string(wide.size() + 1));
 }
 
 TEST(ParallelWorkers, NdjsonLinesSkipWhatDoesNotParseAndCountIt) {
     JsonHeader header;
     RecordMapper mapper;
-    ASSERT_TRUE(mapper.init().ok() && mapper.parse(R"({"a":0,"b":0,"c":0})").ok() && header.assign(mapper.parsed()).ok());
+    ASSERT_TRUE(mapper.init().ok());
+    ASSERT_TRUE(mapper.parse(R"({"a":0,"b":0,"c":0})").ok());
+    ASSERT_TRUE(header.assign(mapper.parsed()).ok());
     ScanColumnarJob job;
     job.header = &header;
     job.n_cols = 3;
@@ -176,18 +189,21 @@ TEST(ParallelWorkers, NdjsonLinesSkipWhatDoesNotParseAndCountIt) {
     // numbers as written, escapes; an empty line gives nothing; blanks, bad
     // JSON and a bare value are skipped and counted; a nested value under a
     // header key is left empty and counted, one under another key is not.
-    OpenFile f("{\"a\":1,\"b\":\"x\",\"c\":true}\n"
-               "{\"c\":null,\"zz\":{\"q\":1},\"a\":-2.50e1}\r\n"
-               "\n   \n{\"a\":\n[1,2]\n"
-               "{\"b\":\"t\\\"\\u00e9\",\"a\":[1],\"c\":{\"d\":2}}\n"
-               "{\"a\":false}");
-    EXPECT_EQ(runWorker(f, job, true),
-              "4: 1-2.50e1false/0,1,8,8,13 xt\"\xc3\xa9/0,1,1,5,5 true/0,4,4,4,4 (skipped 3, emptied 2)");
+    OpenFile f(
+        "{\"a\":1,\"b\":\"x\",\"c\":true}\n"
+        "{\"c\":null,\"zz\":{\"q\":1},\"a\":-2.50e1}\r\n"
+        "\n   \n{\"a\":\n[1,2]\n"
+        "{\"b\":\"t\\\"\\u00e9\",\"a\":[1],\"c\":{\"d\":2}}\n"
+        "{\"a\":false}");
+    EXPECT_EQ(
+        runWorker(f, job, true),
+        "4: 1-2.50e1false/0,1,8,8,13 xt\"\xc3\xa9/0,1,1,5,5 true/0,4,4,4,4 (skipped 3, emptied 2)");
     // Emptied values are counted only in the rows that are kept.
     const Predicate b_is_t = Predicate::init(1, Op::eq, "t\"\xc3\xa9");
     job.predicates = std::span<const Predicate>(&b_is_t, 1);
     job.negate = true;
-    EXPECT_EQ(runWorker(f, job, true), "3: 1-2.50e1false/0,1,8,13 x/0,1,1,1 true/0,4,4,4 (skipped 3, emptied 0)");
+    EXPECT_EQ(runWorker(f, job, true),
+              "3: 1-2.50e1false/0,1,8,13 x/0,1,1,1 true/0,4,4,4 (skipped 3, emptied 0)");
     // Running out of memory is never a skipped line: it fails the worker,
     // at whichever allocation it happens.
     job = ScanColumnarJob();
@@ -195,7 +211,8 @@ TEST(ParallelWorkers, NdjsonLinesSkipWhatDoesNotParseAndCountIt) {
     job.n_cols = 3;
     OpenFile many([] {
         std::string text;
-        for (int i = 0; i < 2000; ++i) text += "{\"c\":\"" + std::to_string(i) + "\\n\",\"b\":" + std::to_string(i) + "}\n";
+        for (int i = 0; i < 2000; ++i)
+            text += "{\"c\":\"" + std::to_string(i) + "\\n\",\"b\":" + std::to_string(i) + "}\n";
         return text;
     }());
     std::string got = "!";
@@ -218,29 +235,37 @@ TEST(ParallelMerge, ColumnsJoinInWorkerOrderWithOffsetsMovedUp) {
         for (size_t i = 0; i < rows_per_worker.size(); ++i) {
             ws[i].columns = std::move(*newColumnBufs(2));
             for (const std::string &row : rows_per_worker[i]) {
-                const std::string_view fields[2] = {std::string_view(row).substr(0, 1), std::string_view(row).substr(1)};
-                EXPECT_TRUE(appendRowToColumns(std::span<ColumnBuf>(ws[i].columns.data(), 2), Row(fields, 2)).ok());
+                const std::string_view fields[2] = {std::string_view(row).substr(0, 1),
+                                                    std::string_view(row).substr(1)};
+                EXPECT_TRUE(appendRowToColumns(std::span<ColumnBuf>(ws[i].columns.data(), 2),
+                                               Row(fields, 2))
+                                .ok());
                 ++ws[i].n_rows;
             }
         }
         return ws;
     };
     Vec<ScanColumnarWorker> ws = workers({{"1xy", "2"}, {}, {"3zzz"}});
-    Result<MergedColumns> merged = mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 3), 2);
+    Result<MergedColumns> merged =
+        mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 3), 2);
     ASSERT_TRUE(merged.ok());
-    EXPECT_EQ(std::to_string(merged->n_rows) + ": " + show(merged->columns), "3: 123/0,1,2,3 xyzzz/0,2,2,5");
-    EXPECT_TRUE(ws[0].columns.empty() && ws[2].columns.empty());  // taken over or freed
+    EXPECT_EQ(std::to_string(merged->n_rows) + ": " + show(merged->columns),
+              "3: 123/0,1,2,3 xyzzz/0,2,2,5");
+    EXPECT_TRUE(ws[0].columns.empty());  // taken over
+    EXPECT_TRUE(ws[2].columns.empty());  // freed once copied
     // No workers: the columns without rows.
     EXPECT_EQ(show(mergeColumnarWorkers(std::span<ScanColumnarWorker>(), 2)->columns), "/0 /0");
     // A column whose joined data would pass the limit: ColumnTooLarge before
     // anything moves. An allocation failure: OutOfMemory, nothing leaked.
     ws = workers({{"1xyz"}, {"2zz"}});
     collect_hook::setColumnLimit(4);
-    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(), Error::ColumnTooLarge);
+    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(),
+              Error::ColumnTooLarge);
     EXPECT_EQ(show(ws[0].columns) + " " + show(ws[1].columns), "1/0,1 xyz/0,3 2/0,1 zz/0,2");
     collect_hook::setColumnLimit(0);
     ws = workers({{"1" + std::string(100, 'x')}, {"2" + std::string(100, 'y')}});
     alloc_hook::failAt(1);
-    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(), Error::OutOfMemory);
+    EXPECT_EQ(mergeColumnarWorkers(std::span<ScanColumnarWorker>(ws.data(), 2), 2).error(),
+              Error::OutOfMemory);
     alloc_hook::reset();
 }
