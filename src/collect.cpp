@@ -122,17 +122,23 @@ bool appendRowMajorRow(CollectCtx &cc, Row row) {
 
 // ---- columnar --------------------------------------------------------------
 
-Status appendRowToColumns(std::span<ColumnBuf> columns, Row row) {
-    const size_t n_cols = columns.size();
+namespace {
+
+[[gnu::always_inline]] inline Status appendRow(ColumnBuf *column, size_t n_cols, Row row) {
     const size_t present = row.size() < n_cols ? row.size() : n_cols;
-    ColumnBuf *column = columns.data();
     for (size_t i = 0; i < present; ++i) ROWKIT_TRY(column[i].appendValue(row[i]));
     for (size_t i = present; i < n_cols; ++i) ROWKIT_TRY(column[i].appendValue(std::string_view()));
     return Status::success();
 }
 
+}  // namespace
+
+Status appendRowToColumns(std::span<ColumnBuf> columns, Row row) {
+    return appendRow(columns.data(), columns.size(), row);
+}
+
 Status appendColumnarRow(CollectColumnarCtx &cc, Row row) {
-    ROWKIT_TRY(appendRowToColumns(std::span<ColumnBuf>(cc.columns.data(), cc.n_cols), row));
+    ROWKIT_TRY(appendRow(cc.columns.data(), cc.n_cols, row));
     ++cc.n_rows;
     return Status::success();
 }

@@ -89,19 +89,6 @@ JsonArrayScan::Event JsonArrayScan::step(const char *text, size_t n, size_t *pos
 
 // ---- records to rows -------------------------------------------------------
 
-Result<std::string_view> renderJsonValue(const json::JsonValue &value) {
-    switch (value.kind) {
-        case json::JsonValue::Kind::null_value: return std::string_view();
-        case json::JsonValue::Kind::bool_value:
-            return std::string_view(value.boolean ? "true" : "false");
-        case json::JsonValue::Kind::number:
-        case json::JsonValue::Kind::string: return value.text;
-        case json::JsonValue::Kind::object:
-        case json::JsonValue::Kind::array: break;
-    }
-    return Error::NestedValueNotSupported;
-}
-
 Status JsonHeader::assign(std::span<const json::JsonField> fields) {
     const size_t n = fields.size();
     names.clear();
@@ -136,11 +123,9 @@ Status RecordMapper::parse(std::string_view record) {
     return Status();
 }
 
-Result<Row> RecordMapper::toRow(std::string_view record, const JsonHeader &header, size_t wanted,
-                                NestedValues nested, size_t *emptied) {
-    *emptied = 0;
+Result<Row> RecordMapper::fullRow(std::string_view record, const JsonHeader &header, size_t wanted,
+                                  NestedValues nested, size_t *emptied) {
     std::span<const std::string_view> names(header.views.data(), header.views.size());
-    if (json::tryFastRow(record, names, wanted, field_buf_.data())) return Row(field_buf_.data(), wanted);
     ROWKIT_TRY(parse(record));
     const size_t n_header = names.size();
     for (size_t c = 0; c < wanted; ++c) field_buf_[c] = std::string_view();

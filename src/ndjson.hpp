@@ -72,8 +72,19 @@ private:
 
 // The text a JSON value stands for in a column: empty for null, "true" or
 // "false", a number exactly as written, a string decoded. An object or an
-// array has none: NestedValueNotSupported.
-Result<std::string_view> renderJsonValue(const json::JsonValue &value);
+// array has none: NestedValueNotSupported. Inline: it runs once per field.
+inline Result<std::string_view> renderJsonValue(const json::JsonValue &value) {
+    switch (value.kind) {
+        case json::JsonValue::Kind::null_value: return std::string_view();
+        case json::JsonValue::Kind::bool_value:
+            return std::string_view(value.boolean ? "true" : "false");
+        case json::JsonValue::Kind::number:
+        case json::JsonValue::Kind::string: return value.text;
+        case json::JsonValue::Kind::object:
+        case json::JsonValue::Kind::array: break;
+    }
+    return Error::NestedValueNotSupported;
+}
 
 // The columns of JSON records: the keys of the first record, in order.
 struct JsonHeader {
@@ -119,10 +130,21 @@ public:
     // leave_empty an empty text counted in *emptied (which is set for every
     // row). InvalidJson and OutOfMemory as for parse. The row is valid until
     // the next call.
+    // Inline: the shortcut is tried once per record.
     Result<Row> toRow(std::string_view record, const JsonHeader &header, size_t wanted,
-                      NestedValues nested, size_t *emptied);
+                      NestedValues nested, size_t *emptied) {
+        *emptied = 0;
+        std::span<const std::string_view> names(header.views.data(), header.views.size());
+        if (json::tryFastRow(record, names, wanted, field_buf_.data()))
+            return Row(field_buf_.data(), wanted);
+        return fullRow(record, header, wanted, nested, emptied);
+    }
 
 private:
+    // toRow by the full parse.
+    Result<Row> fullRow(std::string_view record, const JsonHeader &header, size_t wanted,
+                        NestedValues nested, size_t *emptied);
+
     Vec<std::string_view> field_buf_;    // one slot per header column
     Arena arena_;                        // decoded strings of the current full parse
     Vec<json::JsonField> parse_fields_;  // the full parse's field list
