@@ -550,11 +550,13 @@ void rowkit_batch_free(Batch *batch);
  * the call) and `negate` select rows as for rowkit_open; there is no
  * projection and no limit.
  *
- * The result has the header's columns (also when no row matches, or when a
- * CSV file holds only its header) and every row in file order, brought to
- * that width like rowkit_collect_columnar's rows. For CSV and an array it is
- * what rowkit_collect_columnar gives on a handle opened without options
- * (with the same predicates). JSON records per line differ from it in two
+ * The result has the header's columns and every row in file order, brought
+ * to that width like rowkit_collect_columnar's rows. When no row matches it
+ * still has the header's columns, each with the one offset 0, unlike
+ * rowkit_collect_columnar; a CSV file that holds only its header line gives
+ * no columns. Otherwise, for CSV and an array it is what
+ * rowkit_collect_columnar gives on a handle opened without options (with the
+ * same predicates). JSON records per line differ from it in two
  * ways, counted on the result: a line that is not a JSON object is skipped
  * (rowkit_collect_columnar_n_skipped_lines; an empty line is passed over
  * without being counted), and an object or array under a header key leaves

@@ -307,6 +307,9 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
         Result<uint64_t> after_header = alignForwardToNewline(fd, 0, file_size);
         if (!after_header.ok()) return after_header.error();
         data_start = *after_header;
+        // A file of nothing but its header line has no rows and, like a
+        // sequential collect without rows, no columns.
+        if (data_start >= file_size) return ColumnarScanResult();
     } else {
         Result<JsonHeader> built = buildNdjsonHeader(fd, file_size);
         if (!built.ok()) return built.error();
@@ -317,26 +320,22 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
 
     const size_t n_threads =
         threadsFor(num_threads != 0 ? num_threads : processorCount(), file_size - data_start);
+    Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size, n_threads);
+    if (!ranges.ok()) return ranges.error();
     Vec<ScanColumnarWorker> workers;
-    if (data_start < file_size) {
-        Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size, n_threads);
-        if (!ranges.ok()) return ranges.error();
-        if (!workers.resize(n_threads)) return Error::OutOfMemory;
-        for (size_t i = 0; i < n_threads; ++i) {
-            workers[i].job = &job;
-            workers[i].range = (*ranges)[i];
-        }
-        ROWKIT_TRY(spawnAndJoin(
-            std::span<ScanColumnarWorker>(workers.data(), workers.size()),
-            format == Format::csv ? csvScanColumnarWorkerRun : ndjsonScanColumnarWorkerRun));
-        std::optional<Error> failed;
-        for (const ScanColumnarWorker &w : workers)
-            if (w.err) failed = w.err;
-        if (failed) return *failed;
+    if (!workers.resize(n_threads)) return Error::OutOfMemory;
+    for (size_t i = 0; i < n_threads; ++i) {
+        workers[i].job = &job;
+        workers[i].range = (*ranges)[i];
     }
+    ROWKIT_TRY(spawnAndJoin(
+        std::span<ScanColumnarWorker>(workers.data(), workers.size()),
+        format == Format::csv ? csvScanColumnarWorkerRun : ndjsonScanColumnarWorkerRun));
+    std::optional<Error> failed;
+    for (const ScanColumnarWorker &w : workers)
+        if (w.err) failed = w.err;
+    if (failed) return *failed;
 
-    // A CSV file of nothing but its header has no workers and gives the
-    // header's columns without rows.
     Result<MergedColumns> merged = mergeColumnarWorkers(
         std::span<ScanColumnarWorker>(workers.data(), workers.size()), job.n_cols);
     if (!merged.ok()) return merged.error();

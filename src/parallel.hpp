@@ -123,7 +123,8 @@ struct ColumnarScanResult {
 // otherwise JSON records (a path ending in ".ndjson", ".jsonl" or ".json")
 // or CSV with `delimiter`, on threadsFor(num_threads, data) threads
 // (num_threads 0: one per processor). The result has the header's columns,
-// also when no row matches or the CSV file holds only its header.
+// also when no row matches; a CSV file of only its header line gives no
+// columns.
 //
 // Errors: the platform's open errors, IsDir, NotRegularFile (a pipe or a
 // device: the ranges need reads at any offset), EmptyFile, read errors,

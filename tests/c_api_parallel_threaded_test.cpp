@@ -201,17 +201,21 @@ TEST(ParallelCollect, SmallFilesArraysHeadersAndFormats) {
     const std::string small = dir.write("ten.csv", ten);
     EXPECT_TRUE(parallel(small, 8) == sequential(small));
     EXPECT_EQ(brief(parallel(small, 8)), "10x3:0123456789");
-    // A header alone gives the header's columns without rows, as the
-    // sequential collect does; so does a header with no matching row.
+    // A header alone gives neither rows nor columns, as the sequential
+    // collect does; a header with no matching row keeps its columns.
     for (const std::string text : {"a,b,c", "a,b,c\r\n"}) {
         const std::string only = dir.write("only.csv", text);
         EXPECT_TRUE(parallel(only, 2) == sequential(only));
-        EXPECT_EQ(brief(parallel(only, 2)), "0x3:");
+        EXPECT_EQ(brief(parallel(only, 2)), "0x0");
     }
     const std::vector<CPredicate> none = {{0, ROWKIT_OP_LT, "0", nullptr, 0}};
-    const Columns nothing = parallel(small, 2, none);
-    EXPECT_EQ(nothing.rows, 0u);
-    EXPECT_EQ(nothing.offsets, std::vector<std::vector<uint32_t>>(3, {0}));
+    for (const std::string &path : {small, dir.write("one.ndjson", "{\"a\":1,\"b\":2}\n")}) {
+        const Columns nothing = parallel(path, 2, none);
+        EXPECT_EQ(nothing.rows, 0u);
+        EXPECT_EQ(nothing.offsets.size(), path == small ? 3u : 2u);
+        for (const std::vector<uint32_t> &o : nothing.offsets)
+            EXPECT_EQ(o, std::vector<uint32_t>{0});
+    }
     // Any file whose first non-blank byte is '[' is a JSON array, read on the
     // calling thread as the sequential reader reads it; there a nested value
     // fails the whole call.
