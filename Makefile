@@ -63,6 +63,9 @@ bench:
 	@if /usr/bin/python3 -c "import pandas" 2>/dev/null; then \
 	  ROWKIT_LIBRARY=build-bench/librowkit.so /usr/bin/python3 bench/python_bench.py bench/data/rows.csv; \
 	else echo "pandas is not installed: Python benchmark skipped"; fi
+	@if /usr/bin/python3 -c "import dask.dataframe, distributed" 2>/dev/null; then \
+	  ROWKIT_LIBRARY=build-bench/librowkit.so /usr/bin/python3 bench/dask_bench.py bench/data/rows.csv; \
+	else echo "dask is not installed: Dask benchmark skipped"; fi
 
 install: all
 	$(CMAKE) --install build $(if $(PREFIX),--prefix $(PREFIX))

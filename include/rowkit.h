@@ -203,6 +203,34 @@ const char *rowkit_last_error_detail(void);
  * allocated. */
 Ctx *rowkit_open(const char *path, const COptions *options);
 
+/* Opens `path` as rowkit_open does, but the handle yields only the rows of
+ * the lines that start in the byte range [start, end) of the file, so that
+ * several readers (threads, processes, machines) can share one file. The
+ * header is read from the start of the file in every case. A line starts
+ * at the first byte after the CSV header line (for JSON records, at byte 0:
+ * the first record is a row too) or right after a line feed, and belongs to
+ * the range its first byte lies in; it is read whole, however far it runs
+ * past `end`. So any partition of [0, file size) into consecutive ranges
+ * yields every row exactly once, in file order, wherever the bounds fall:
+ * inside the header, on a line feed, between a CR and its LF, or inside a
+ * quoted field. (CSV fields never span lines: a quoted field holding a line
+ * break fails its row with UnterminatedQuote in the range its line starts
+ * in, exactly as it does when the whole file is read, and the line after
+ * the break is a line of its own.) Bounds past the end of the file are
+ * taken as its end; start == end gives a handle without rows.
+ *
+ * Everything else works as on a rowkit_open handle: the options, the row
+ * cursor and every whole-result call (count, aggregate, top-k, order-by,
+ * collects, batches) over the range's rows; a limit counts the range's rows.
+ * The file must be a regular file and line-delimited: a JSON array has no
+ * lines to cut at.
+ *
+ * Returns a handle freed by rowkit_close, or NULL with the messages of
+ * rowkit_open, "range start is past its end" when start > end, or
+ * "open failed: " followed by JsonArrayNotSplittable (the file is one JSON
+ * array) or NotRegularFile (a pipe or device) among the other names. */
+Ctx *rowkit_open_range(const char *path, const COptions *options, uint64_t start, uint64_t end);
+
 /* Zero-based index of the first header name equal to `name` (whole string,
  * byte for byte), or SIZE_MAX when there is none or ctx or name is NULL. */
 size_t rowkit_column_index(Ctx *ctx, const char *name);

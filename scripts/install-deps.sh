@@ -18,6 +18,8 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 
 # The Python package's tests run with Debian's own interpreter and modules.
 /usr/bin/python3 -c "import pytest, pandas, numpy" 2>/dev/null ||
   need+=(python3-pytest python3-pandas python3-numpy)
+/usr/bin/python3 -c "import dask.dataframe, distributed" 2>/dev/null ||
+  need+=(python3-dask python3-distributed)
 /usr/bin/python3 -c "import pip, setuptools, wheel" 2>/dev/null ||
   need+=(python3-pip python3-setuptools python3-wheel)
 if [ ${#need[@]} -gt 0 ]; then

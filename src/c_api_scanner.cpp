@@ -84,8 +84,17 @@ ROWKIT_EXPORT const char *rowkit_last_error(void) { return lastError(); }
 
 ROWKIT_EXPORT const char *rowkit_last_error_detail(void) { return lastErrorDetail(); }
 
-ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
-    if (!enterCall(path, "path is null")) return nullptr;
+namespace {
+
+// A byte range of the file, for rowkit_open_range.
+struct ByteRange {
+    uint64_t start = 0;
+    uint64_t end = 0;
+};
+
+// rowkit_open and rowkit_open_range after their argument checks: the whole
+// file, or only the lines that start in `range`.
+Ctx *openHandle(const char *path, const COptions *options, const ByteRange *range) {
     COptions o;
     if (options) {
         o = *options;
@@ -114,7 +123,8 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
     if (o.max_column >= 0) qo.stop_after_column = static_cast<size_t>(o.max_column);
     qo.negate = o.negate != 0;
     RecordPosition failed_at;
-    auto q = Query::open(path, qo, &failed_at);
+    auto q = range ? Query::openRange(path, qo, range->start, range->end, &failed_at)
+                   : Query::open(path, qo, &failed_at);
     if (!q.ok()) {
         ErrorDetail detail;
         describePosition(detail, std::string_view(path, std::strlen(path)), failed_at);
@@ -129,6 +139,24 @@ ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
         return nullptr;
     }
     return ctx;
+}
+
+}  // namespace
+
+ROWKIT_EXPORT Ctx *rowkit_open(const char *path, const COptions *options) {
+    if (!enterCall(path, "path is null")) return nullptr;
+    return openHandle(path, options, nullptr);
+}
+
+ROWKIT_EXPORT Ctx *rowkit_open_range(const char *path, const COptions *options, uint64_t start,
+                                     uint64_t end) {
+    if (!enterCall(path, "path is null")) return nullptr;
+    if (start > end) {
+        setError("range start is past its end");
+        return nullptr;
+    }
+    const ByteRange range{start, end};
+    return openHandle(path, options, &range);
 }
 
 ROWKIT_EXPORT size_t rowkit_column_index(Ctx *ctx, const char *name) {

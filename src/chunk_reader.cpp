@@ -59,6 +59,30 @@ Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk
     return Status();
 }
 
+Status ChunkReader::restrictToLines(uint64_t data_start, uint64_t start, uint64_t end) {
+    if (fd_ < 0 || !positional_) return Error::NotRegularFile;
+    struct stat st;
+    if (fstat(fd_, &st) != 0) return errorFromErrno(errno);
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    // The first line start at or after `at`: the data's start, or the byte
+    // after the first line feed at or after at - 1.
+    auto lineStartFrom = [&](uint64_t at) -> Result<uint64_t> {
+        if (at <= data_start) return data_start;
+        return alignForwardToNewline(fd_, at - 1, size);
+    };
+    Result<uint64_t> first = lineStartFrom(start);
+    if (!first.ok()) return first.error();
+    Result<uint64_t> last = start < end ? lineStartFrom(end) : Result<uint64_t>(*first);
+    if (!last.ok()) return last.error();
+    offset_ = *first;
+    end_ = *last > *first ? *last : *first;
+    len_ = pos_ = 0;
+    eof_ = false;
+    skip_partial_line_ = false;
+    line_scratch_.clear();
+    return Status();
+}
+
 Status ChunkReader::refill() {
     const uint64_t left = end_ - offset_;
     const size_t want = left < cap_ ? static_cast<size_t>(left) : cap_;
@@ -214,6 +238,29 @@ Result<size_t> ChunkReader::countRemainingLines() {
         if (examined) --lines;
     }
     return lines;
+}
+
+namespace {
+struct FreeBytes {
+    void operator()(char *p) const { freeBytes(p); }
+};
+}  // namespace
+
+Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size) {
+    if (approx >= file_size) return file_size;
+    const uint64_t remaining = file_size - approx;
+    uint64_t cap = kAlignWindowBytes;
+    for (;;) {
+        const size_t want = static_cast<size_t>(remaining < cap ? remaining : cap);
+        std::unique_ptr<char, FreeBytes> window(static_cast<char *>(allocBytes(want)));
+        if (!window) return Error::OutOfMemory;
+        Result<size_t> got = readChunkAt(fd, window.get(), want, approx);
+        if (!got.ok()) return got.error();
+        const size_t k = bytes::findByte(window.get(), *got, '\n');
+        if (k < *got) return approx + k + 1;
+        if (*got < want || want == remaining) return file_size;
+        cap *= 2;
+    }
 }
 
 }  // namespace rowkit

@@ -22,6 +22,9 @@
 namespace rowkit {
 
 inline constexpr size_t kDefaultChunkSize = 262144;
+// The first window a line start is looked for in (alignForwardToNewline); it
+// doubles until a line feed is found.
+inline constexpr size_t kAlignWindowBytes = 65536;
 
 // Where a record begins in its input: what error details and the handles'
 // line numbers report.
@@ -67,6 +70,21 @@ public:
     // NotRegularFile when fd is not a regular file: only those have byte
     // ranges.
     Status initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size);
+
+    // Narrows a reader over a file with positions (openFile on a regular
+    // file, or initRange) to the lines that start in [start, end): a line
+    // starts at `data_start` or just after a line feed that lies at or after
+    // it, so every line of the data belongs to exactly one of any consecutive
+    // ranges that cover it, whichever bytes the ranges' bounds fall on. The
+    // chunk read so far is dropped and reading goes on at the first such
+    // line. Bounds past the end of the file are taken as its end; start >=
+    // end leaves no line. NotRegularFile for a pipe, a device or bytes in
+    // memory; read errors, OutOfMemory.
+    Status restrictToLines(uint64_t data_start, uint64_t start, uint64_t end);
+
+    // The source offset of the first byte not yet consumed: right after a
+    // line nextLine returned, the start of the next line.
+    uint64_t position() const { return offset_ - (len_ - pos_); }
 
     // ---- chunks -----------------------------------------------------------
 
@@ -168,6 +186,13 @@ Result<Reader> recordsFromBytes(std::string_view bytes, const Options &options,
     ROWKIT_TRY(chunks.initBytes(bytes, options.chunk_size));
     return Reader::fromChunks(std::move(chunks), options, failed_at);
 }
+
+// The first line start at or after `approx` in a file of `file_size` bytes
+// open on `fd`: just after the first line feed at or after `approx` (so a
+// line feed at `approx` gives approx + 1), or `file_size` when none follows.
+// Reads windows of 64 KiB, 128 KiB, ... from `approx`, never the whole file;
+// only line feeds count (quotes do not). OutOfMemory, read errors.
+Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size);
 
 // Drops one trailing carriage return.
 inline std::string_view trimCR(std::string_view line) {

@@ -57,6 +57,14 @@ public:
     // lines and lines a row read would refuse (an unclosed quote) included.
     Result<size_t> countRemaining();
 
+    // Right after the header was read: goes on with only the rows of the
+    // lines that start in [start, end) of the file (ChunkReader::
+    // restrictToLines, the data starting after the header line).
+    // NotRegularFile unless the file has positions; read errors, OutOfMemory.
+    Status restrictToLines(uint64_t start, uint64_t end) {
+        return reader_.restrictToLines(reader_.position(), start, end);
+    }
+
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }

@@ -26,6 +26,7 @@ namespace rowkit {
     X(BadSchema)                 \
     X(InvalidBatchSize)          \
     X(ColumnTooLarge)            \
+    X(JsonArrayNotSplittable)    \
     X(ValidatorAlreadyStarted)   \
     X(WriteFailed)               \
     X(InvalidUtf8)               \

@@ -411,6 +411,12 @@ RowResult NdjsonScanner::next() {
     return std::optional<Row>(*row);
 }
 
+Status NdjsonScanner::restrictToLines(uint64_t start, uint64_t end) {
+    if (mode_ == Mode::json_array) return Error::JsonArrayNotSplittable;
+    used_first_row_ = true;
+    return reader_.restrictToLines(0, start, end);
+}
+
 Result<size_t> NdjsonScanner::countRemaining() {
     if (limit_failure_) return *limit_failure_;
     if (limits_.enabled()) return countByReading(*this);

@@ -206,6 +206,14 @@ public:
     // remaining lines (blank lines included), an array its remaining objects.
     Result<size_t> countRemaining();
 
+    // Right after opening: goes on with only the rows of the lines that
+    // start in [start, end) of the file (ChunkReader::restrictToLines; the
+    // first line, which gave the header, is a row of the range holding byte
+    // 0). JsonArrayNotSplittable for an array, which has no lines to cut
+    // at; NotRegularFile unless the file has positions; read errors,
+    // OutOfMemory.
+    Status restrictToLines(uint64_t start, uint64_t end);
+
     // Index of the first header name equal to `name`.
     std::optional<size_t> columnIndex(std::string_view name) const {
         for (size_t i = 0; i < header_.names.size(); ++i)

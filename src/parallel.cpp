@@ -82,23 +82,6 @@ size_t threadsFor(size_t requested, uint64_t data_len) {
     return n == 0 ? 1 : static_cast<size_t>(n);
 }
 
-Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size) {
-    if (approx >= file_size) return file_size;
-    const uint64_t remaining = file_size - approx;
-    uint64_t cap = kAlignWindowBytes;
-    for (;;) {
-        const size_t want = static_cast<size_t>(remaining < cap ? remaining : cap);
-        Bytes window(static_cast<char *>(allocBytes(want)));
-        if (!window) return Error::OutOfMemory;
-        Result<size_t> got = readChunkAt(fd, window.get(), want, approx);
-        if (!got.ok()) return got.error();
-        const size_t k = bytes::findByte(window.get(), *got, '\n');
-        if (k < *got) return approx + k + 1;
-        if (*got < want || want == remaining) return file_size;
-        cap *= 2;
-    }
-}
-
 Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
                                    size_t num_threads) {
     Vec<Range> ranges;

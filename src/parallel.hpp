@@ -30,9 +30,6 @@ enum class SniffedFormat : uint8_t { line_delimited = 0, json_array = 1 };
 
 // Every worker is given at least this much data.
 inline constexpr uint64_t kMinWorkerBytes = 65536;
-// The first window a range boundary is looked for in; it doubles until a
-// line feed is found.
-inline constexpr size_t kAlignWindowBytes = 65536;
 // The bytes the format sniff looks at.
 inline constexpr size_t kSniffBytes = 256;
 // The most of an NDJSON file's start its header is read from.
@@ -50,13 +47,6 @@ size_t pageSize();
 // Workers for `data_len` bytes: `requested` (at least 1), but no more than
 // there are 64 KiB pieces of data (at least 1).
 size_t threadsFor(size_t requested, uint64_t data_len);
-
-// The line start that ends the range around `approx`: just after the first
-// line feed at or after `approx` (so a line feed at `approx` gives approx +
-// 1), or `file_size` when none follows. Reads windows of 64 KiB, 128 KiB, ...
-// from `approx`, never the whole file; only line feeds count (quotes do
-// not). OutOfMemory, read errors.
-Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size);
 
 // `num_threads` consecutive ranges covering [data_start, file_size): each
 // boundary is the first line start at or after the previous boundary plus

@@ -125,6 +125,16 @@ Result<Query> Query::open(const char *path, const QueryOptions &options,
                       failed_at);
 }
 
+Result<Query> Query::openRange(const char *path, const QueryOptions &options, uint64_t start,
+                                uint64_t end, RecordPosition *failed_at) {
+    Result<Query> q = open(path, options, failed_at);
+    if (!q.ok()) return q.error();
+    Source &source = q->source;
+    ROWKIT_TRY(source.format == Format::csv ? source.csv.restrictToLines(start, end)
+                                            : source.ndjson.restrictToLines(start, end));
+    return q;
+}
+
 Result<Query> Query::fromReader(ChunkReader reader, Format format, const QueryOptions &options,
                                 std::string_view path, RecordPosition *failed_at) {
     if (failed_at) *failed_at = RecordPosition{};

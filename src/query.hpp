@@ -98,6 +98,12 @@ public:
     // failing record begins (line 0 when there is none).
     static Result<Query> open(const char *path, const QueryOptions &options,
                               RecordPosition *failed_at = nullptr);
+    // The same over the lines of the file that start in [start, end) only
+    // (see ChunkReader::restrictToLines); the header is still the file's
+    // first line. JsonArrayNotSplittable for a JSON array, NotRegularFile
+    // for a file without positions (a pipe), and open's errors.
+    static Result<Query> openRange(const char *path, const QueryOptions &options, uint64_t start,
+                                   uint64_t end, RecordPosition *failed_at = nullptr);
     // The same over a reader set up on any source, such as a byte range of
     // a descriptor the caller keeps open; `path` names the source in error
     // details (may be empty), and the chunk sizes of `options` are not used

@@ -129,6 +129,7 @@ _OPTIONAL = {
     "rowkit_version": (c_char_p, []),
     "rowkit_last_error_detail": (c_char_p, []),
     "rowkit_line_number": (c_uint64, [c_void_p]),
+    "rowkit_open_range": (c_void_p, [c_char_p, POINTER(COptions), c_uint64, c_uint64]),
     "rowkit_parallel_collect_columnar": (
         c_void_p,
         [c_char_p, c_uint8, POINTER(CPredicate), c_size_t, c_int, c_size_t],
