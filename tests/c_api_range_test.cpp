@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "alloc.hpp"
 #include "rowkit.h"
 #include "support/test_files.hpp"
 
@@ -274,4 +275,23 @@ TEST(CApiRange, OptionsResultsAndFailures) {
     EXPECT_EQ(lastError(), "open failed: JsonArrayNotSplittable");
     EXPECT_EQ(rowkit_open_range((dir.path() + "/none.csv").c_str(), nullptr, 0, 1), nullptr);
     EXPECT_EQ(lastError(), "open failed: FileNotFound");
+
+    // Each allocation of the open fails in turn: a documented message and
+    // nothing left allocated, or a handle with the right rows.
+    const std::string wide = dir.write("w.csv", "a\n" + std::string(100000, 'x') + "\n1\n2\n");
+    int failures = 0;
+    for (uint64_t nth = 1; nth < 40; ++nth) {
+        rowkit::alloc_hook::failAt(nth);
+        Ctx *opened = rowkit_open_range(wide.c_str(), nullptr, 50, 100004);
+        rowkit::alloc_hook::reset();
+        if (!opened) {
+            ++failures;
+            EXPECT_TRUE(lastError() == "open failed: OutOfMemory" ||
+                        lastError().starts_with("out of memory allocating"))
+                << nth << " " << lastError();
+            continue;
+        }
+        EXPECT_EQ(rowsOf(opened), (std::vector<std::string>{"1|"})) << nth;
+    }
+    EXPECT_GT(failures, 3);
 }
