@@ -61,9 +61,13 @@ Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk
 
 Status ChunkReader::restrictToLines(uint64_t data_start, uint64_t start, uint64_t end) {
     if (fd_ < 0 || !positional_) return Error::NotRegularFile;
-    struct stat st;
-    if (fstat(fd_, &st) != 0) return errorFromErrno(errno);
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    // The size at the open when the reader keeps to it, else the size now.
+    uint64_t size = end_;
+    if (!sized_) {
+        struct stat st;
+        if (fstat(fd_, &st) != 0) return errorFromErrno(errno);
+        size = static_cast<uint64_t>(st.st_size);
+    }
     // The first line start at or after `at`: the data's start, or the byte
     // after the first line feed at or after at - 1.
     auto lineStartFrom = [&](uint64_t at) -> Result<uint64_t> {
@@ -74,7 +78,7 @@ Status ChunkReader::restrictToLines(uint64_t data_start, uint64_t start, uint64_
     if (!first.ok()) return first.error();
     Result<uint64_t> last = start < end ? lineStartFrom(end) : Result<uint64_t>(*first);
     if (!last.ok()) return last.error();
-    offset_ = *first;
+    offset_ = begin_ = *first;
     end_ = *last > *first ? *last : *first;
     len_ = pos_ = 0;
     eof_ = false;
