@@ -17,12 +17,12 @@ void args_init(Args *args, int argc, char **argv, const OptionSpec *specs, size_
     args->n_specs = n_specs;
 }
 
-static int take_value(Args *args, const OptionSpec *spec, const char *inline_value,
+static int take_value(Args *args, const OptionSpec *option, const char *inline_value,
                       const char **value)
 {
-    if (!spec->takes_value) {
+    if (!option->takes_value) {
         if (inline_value)
-            return fail_usage("option --%s takes no value", spec->name), ARGS_ERROR;
+            return fail_usage("option --%s takes no value", option->name), ARGS_ERROR;
         *value = NULL;
         return 0;
     }
@@ -31,10 +31,10 @@ static int take_value(Args *args, const OptionSpec *spec, const char *inline_val
         return 0;
     }
     if (args->index >= args->argc) {
-        if (spec->letter)
-            return fail_usage("option -%c (--%s) needs a value", spec->letter, spec->name),
+        if (option->letter)
+            return fail_usage("option -%c (--%s) needs a value", option->letter, option->name),
                    ARGS_ERROR;
-        return fail_usage("option --%s needs a value", spec->name), ARGS_ERROR;
+        return fail_usage("option --%s needs a value", option->name), ARGS_ERROR;
     }
     *value = args->argv[args->index++];
     return 0;
@@ -46,9 +46,9 @@ static int long_option(Args *args, const char *word, const char **value)
     const char *equals = strchr(name, '=');
     size_t length = equals ? (size_t)(equals - name) : strlen(name);
     for (size_t i = 0; i < args->n_specs; i++) {
-        const OptionSpec *spec = &args->specs[i];
-        if (strlen(spec->name) == length && memcmp(spec->name, name, length) == 0) {
-            if (take_value(args, spec, equals ? equals + 1 : NULL, value) < 0)
+        const OptionSpec *option = &args->specs[i];
+        if (strlen(option->name) == length && memcmp(option->name, name, length) == 0) {
+            if (take_value(args, option, equals ? equals + 1 : NULL, value) < 0)
                 return ARGS_ERROR;
             return (int)i;
         }
@@ -61,14 +61,14 @@ static int short_option(Args *args, const char **value)
 {
     char letter = *args->pending++;
     for (size_t i = 0; i < args->n_specs; i++) {
-        const OptionSpec *spec = &args->specs[i];
-        if (spec->letter != letter)
+        const OptionSpec *option = &args->specs[i];
+        if (option->letter != letter)
             continue;
         const char *rest = *args->pending ? args->pending : NULL;
-        if (spec->takes_value || !rest)
+        if (option->takes_value || !rest)
             args->pending = NULL;
-        if (spec->takes_value) {
-            if (take_value(args, spec, rest, value) < 0)
+        if (option->takes_value) {
+            if (take_value(args, option, rest, value) < 0)
                 return ARGS_ERROR;
         } else {
             *value = NULL;
