@@ -26,7 +26,16 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 
 from ._frames import _dtype_indices, _frame
 from ._native import RowkitError, encode_path, last_error, lib, require
-from ._reader import Column, PathType, _Options, _header_of, _names_used, _predicates, result_names
+from ._reader import (
+    Column,
+    PathType,
+    _Options,
+    _header_of,
+    _names_used,
+    _predicates,
+    read_header,
+    result_names,
+)
 
 __all__ = ["read"]
 
@@ -97,22 +106,12 @@ def _plan_file(path: str, block: int) -> Tuple[Tuple[str, ...], List[Tuple[int, 
     except RowkitError as exc:
         if exc.name != "JsonArrayNotSplittable":
             raise
-        return _header_only(path), [(0, -1)]
+        return read_header(path), [(0, -1)]
     try:
         header = _header_of(ctx)
     finally:
         lib.rowkit_close(ctx)
     return header, [(start, min(start + block, size)) for start in range(0, max(size, 1), block)]
-
-
-def _header_only(path: str) -> Tuple[str, ...]:
-    ctx = lib.rowkit_open(encode_path(path), None)
-    if not ctx:
-        raise last_error(path)
-    try:
-        return _header_of(ctx)
-    finally:
-        lib.rowkit_close(ctx)
 
 
 def _result_columns(header: Sequence[str], options: _Options) -> Tuple[List[str], List[int]]:
@@ -128,7 +127,7 @@ def read_block(path: str, start: int, end: int, columns: Optional[List[Column]],
     partition function of :func:`read`."""
     import pandas
 
-    header = _header_only(path) if _names_used(columns, _predicates(where), None) else None
+    header = read_header(path) if _names_used(columns, _predicates(where), None) else None
     options = _Options(header, columns, where, negate, None, None)
     if end < 0:
         ctx = lib.rowkit_open(encode_path(path), byref(options.c))
