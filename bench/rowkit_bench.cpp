@@ -537,13 +537,6 @@ double baselineFor(const std::string& dir, const std::string& file) {
     return m.mbPerSecond();
 }
 
-struct Result {
-    std::string name;
-    double mb_per_second;
-};
-
-std::vector<Result> g_results;
-
 void runWorkload(const std::string& dir, const Workload& workload) {
     const double limit = baselineFor(dir, workload.file);
     const Measured m = bestOf(workload.run, dir + "/" + workload.file);
