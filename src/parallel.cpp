@@ -180,6 +180,61 @@ Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
 
 // ---- merging ---------------------------------------------------------------
 
+namespace {
+
+// One worker's share of one column, copied to its place in the merged column.
+struct MergeCopy {
+    ColumnBuf *from = nullptr;  // freed once copied
+    ColumnBuf *to = nullptr;
+    size_t data_at = 0;     // where its bytes go in the merged data
+    size_t offsets_at = 0;  // where its end offsets go in the merged offsets
+};
+
+struct MergeCopies {
+    std::span<MergeCopy> copies;
+    std::atomic<size_t> next{0};
+};
+
+// Takes copies off the shared list until none is left. The copies write
+// disjoint parts of the merged columns and free disjoint worker columns, so
+// any number of threads may run this at once.
+void *runMergeCopies(void *arg) {
+    MergeCopies &shared = *static_cast<MergeCopies *>(arg);
+    for (;;) {
+        const size_t i = shared.next.fetch_add(1, std::memory_order_relaxed);
+        if (i >= shared.copies.size()) return nullptr;
+        MergeCopy &copy = shared.copies[i];
+        const size_t n = copy.from->rows();
+        copyBytes(reinterpret_cast<char *>(copy.to->data.data()) + copy.data_at,
+                  reinterpret_cast<const char *>(copy.from->data.data()), copy.from->data.size());
+        // The worker's offsets after its leading 0, moved up by where its
+        // bytes begin; the sums stay within the column limit checked first.
+        const uint32_t base = static_cast<uint32_t>(copy.data_at);
+        const uint32_t *src = copy.from->offsets.data() + 1;
+        uint32_t *dst = copy.to->offsets.data() + copy.offsets_at;
+        for (size_t r = 0; r < n; ++r) dst[r] = src[r] + base;
+        copy.from->deinit();
+    }
+}
+
+// Runs the copies on the calling thread and on up to `helpers` more threads.
+// A helper that cannot start leaves its share to the others, so the copies
+// always complete.
+void shareMergeCopies(MergeCopies &shared, size_t helpers) {
+    Vec<pthread_t> threads;
+    if (!threads.reserve(helpers)) helpers = 0;
+    for (size_t i = 0; i < helpers; ++i) {
+        pthread_t thread;
+        if (createThread(&thread, nullptr, runMergeCopies, &shared) != 0) break;
+        (void)threads.push(thread);
+    }
+    runMergeCopies(&shared);
+    for (pthread_t thread : threads)
+        pthread_join(thread, nullptr);
+}
+
+}  // namespace
+
 Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols) {
     MergedColumns merged;
     for (const ScanColumnarWorker &w : workers)
@@ -199,21 +254,40 @@ Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers
         }
         if (total > columnByteLimit()) return Error::ColumnTooLarge;
     }
-    merged.columns = std::move(workers[0].columns);
+    Vec<MergeCopy> copies;
+    if (!copies.reserve((workers.size() - 1) * n_cols)) return Error::OutOfMemory;
+    // The first worker's columns become the result. They were sized for the
+    // whole file as it was read, so they usually hold every worker's values
+    // without moving.
     for (size_t c = 0; c < n_cols; ++c) {
         size_t total = 0;
-        for (const ScanColumnarWorker &w : workers.subspan(1))
+        for (const ScanColumnarWorker &w : workers)
             total += w.columns[c].data.size();
-        ColumnBuf &column = merged.columns[c];
-        if (!column.data.reserve(column.data.size() + total) ||
-            !column.offsets.reserve(merged.n_rows + 1))
+        ColumnBuf &column = workers[0].columns[c];
+        if (!column.data.reserve(total) || !column.offsets.reserve(merged.n_rows + 1))
             return Error::OutOfMemory;
     }
-    for (ScanColumnarWorker &w : workers.subspan(1)) {
-        for (size_t c = 0; c < n_cols; ++c)
-            ROWKIT_TRY(merged.columns[c].appendColumn(w.columns[c]));
-        w.columns = Vec<ColumnBuf>();
+    merged.columns = std::move(workers[0].columns);
+    for (size_t c = 0; c < n_cols; ++c) {
+        ColumnBuf &column = merged.columns[c];
+        size_t data_at = column.data.size();
+        size_t offsets_at = column.offsets.size();
+        for (ScanColumnarWorker &w : workers.subspan(1)) {
+            ColumnBuf &from = w.columns[c];
+            (void)copies.push(MergeCopy{&from, &column, data_at, offsets_at});
+            data_at += from.data.size();
+            offsets_at += from.rows();
+        }
+        // Every byte and offset counted here is written by its copy below
+        // before the result is handed out.
+        column.data.commit(data_at - column.data.size());
+        column.offsets.commit(offsets_at - column.offsets.size());
     }
+    MergeCopies shared;
+    shared.copies = std::span<MergeCopy>(copies.data(), copies.size());
+    shareMergeCopies(shared, workers.size() - 1);
+    for (ScanColumnarWorker &w : workers.subspan(1))
+        w.columns = Vec<ColumnBuf>();
     return merged;
 }
 
@@ -307,6 +381,8 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
     if (!ranges.ok()) return ranges.error();
     Vec<ScanColumnarWorker> workers;
     if (!workers.resize(n_threads)) return Error::OutOfMemory;
+    job.data_bytes = file_size - data_start;
+    job.first_worker = &workers[0];
     for (size_t i = 0; i < n_threads; ++i) {
         workers[i].job = &job;
         workers[i].range = (*ranges)[i];

@@ -6,14 +6,18 @@ namespace rowkit {
 
 namespace {
 
-// Sizes a worker's columns for its whole range from what the first part of
-// the range put in them. Growing a column as rows come makes the allocator
-// move it several times; one estimate taken early lets most columns reach
-// their final size in one block. Columns whose estimate falls short still
-// grow as usual.
+// Sizes a worker's columns for `size_for` bytes of input from what the first
+// part of the range put in them. Growing a column as rows come makes the
+// allocator move it several times; one estimate taken early lets most
+// columns reach their final size in one block. The first worker sizes its
+// columns for the whole file, since they become the merged result: the
+// merge then copies the other workers' values into place without moving the
+// first worker's. Capacity never filled is address space only. Columns whose
+// estimate falls short still grow as usual.
 class ColumnSizer {
 public:
-    explicit ColumnSizer(const Range &range) : range_bytes_(range.end - range.start) {}
+    ColumnSizer(const Range &range, uint64_t size_for)
+        : range_bytes_(range.end - range.start), size_for_(size_for) {}
 
     // Counts one line (and its line feed) and, once enough of the range has
     // been seen, reserves every column's estimate.
@@ -24,9 +28,9 @@ public:
         done_ = true;
         // A range of at most twice the sample is nearly read already.
         if (range_bytes_ / 2 <= seen_ || n_rows == 0) return;
-        // The whole range over the part seen, with a sixteenth to spare.
+        // The bytes sized for over the part seen, with a sixteenth to spare.
         const double scale =
-            static_cast<double>(range_bytes_) / static_cast<double>(seen_) * 1.0625;
+            static_cast<double>(size_for_) / static_cast<double>(seen_) * 1.0625;
         const double max_data = static_cast<double>(columnByteLimit());
         const double rows = static_cast<double>(n_rows) * scale + 16;
         for (ColumnBuf &c : columns) {
@@ -43,6 +47,7 @@ private:
     static constexpr uint64_t kSampleBytes = 65536;
 
     uint64_t range_bytes_;
+    uint64_t size_for_;
     uint64_t seen_ = 0;
     bool done_ = false;
 };
@@ -57,7 +62,8 @@ void runWorker(ScanColumnarWorker *w, OnLine &&on_line) {
         return;
     }
     Vec<ColumnBuf> cols = std::move(*columns);
-    ColumnSizer sizer(w->range);
+    const bool first = w == w->job->first_worker;
+    ColumnSizer sizer(w->range, first ? w->job->data_bytes : w->range.end - w->range.start);
     Status walked = forEachLineInRange(w->job->fd, w->range, [&](std::string_view line) -> Status {
         ROWKIT_TRY(on_line(line, cols));
         sizer.afterLine(line.size(), cols, w->n_rows);

@@ -61,6 +61,8 @@ Status forEachLineInRange(int fd, Range range, OnLine &&on_line) {
 }
 
 // What every worker of one scan shares, read-only.
+struct ScanColumnarWorker;
+
 struct ScanColumnarJob {
     int fd = -1;                            // the open file, read at offsets only
     std::span<const Predicate> predicates;  // matched against each row as read
@@ -68,11 +70,14 @@ struct ScanColumnarJob {
     char delimiter = ',';                   // CSV field delimiter
     size_t n_cols = 0;                      // columns of the result
     const JsonHeader *header = nullptr;     // JSON records: the columns' keys
+    uint64_t data_bytes = 0;                // bytes of every range together
+    const ScanColumnarWorker *first_worker = nullptr;  // its columns become the result
 };
 
 // One worker: its range, and what it leaves for the caller, who reads it
-// only after joining the worker's thread.
-struct ScanColumnarWorker {
+// only after joining the worker's thread. Each worker has cache lines of its
+// own, so that one thread's counting never evicts the line another reads.
+struct alignas(64) ScanColumnarWorker {
     const ScanColumnarJob *job = nullptr;
     Range range;
     Vec<ColumnBuf> columns;  // job->n_cols columns of n_rows values; empty on failure
