@@ -92,11 +92,12 @@ struct MergedColumns {
 
 // The finished workers' columns joined in worker order, `n_cols` columns in
 // all: the first worker's columns grow to the full size in place and take
-// every later worker's values with their offsets moved up; each later
-// worker's columns are freed as soon as they are copied, so that the peak is
-// about one copy of the result plus one worker's share. ColumnTooLarge when
-// a column would pass the offsets' limit, OutOfMemory; the workers keep
-// whatever was not taken over then.
+// every later worker's values with their offsets moved up. The copies, one
+// per later worker and column, are shared by the calling thread and up to
+// one more thread per later worker; each worker column is freed as soon as
+// it is copied, so that the peak stays near one copy of the result plus a
+// worker's share. ColumnTooLarge when a column would pass the offsets'
+// limit, OutOfMemory; the workers keep whatever was not taken over then.
 Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols);
 
 // ---- the scan --------------------------------------------------------------
