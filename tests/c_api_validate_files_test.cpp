@@ -83,6 +83,10 @@ TEST(CApiValidateFiles, WritesAcceptedCsvAndRejectedLines) {
 
     TempDir one;
     EXPECT_EQ(split(one, one.write("in.csv", "a\n\n1\n"), "{}").accepted, "a\r\n\"\"\r\n1\r\n");
+    // Text beyond ASCII, in records long and short, passes as it is.
+    TempDir utf8;
+    EXPECT_EQ(split(utf8, utf8.write("in.csv", "a,b\nl\xc3\xa9o,\xe2\x82\xac\n\xc3\xa9,x\n"), "{}").accepted,
+              "a,b\r\nl\xc3\xa9o,\xe2\x82\xac\r\n\xc3\xa9,x\r\n");
     // Records that fill the 64 KiB buffer many times over, and records
     // larger than it, quoted or not.
     TempDir large;
