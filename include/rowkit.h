@@ -222,6 +222,10 @@ Ctx *rowkit_open(const char *path, const COptions *options);
  * Everything else works as on a rowkit_open handle: the options, the row
  * cursor and every whole-result call (count, aggregate, top-k, order-by,
  * collects, batches) over the range's rows; a limit counts the range's rows.
+ * Line numbers are the one exception: a range that starts past byte 0 has
+ * not counted the lines before it (that would mean reading the file up to
+ * it), so rowkit_line_number gives 0 on its handle and its error details
+ * give the file and the record's byte offset in the file, without a line.
  * The file must be a regular file and line-delimited: a JSON array has no
  * lines to cut at.
  *

@@ -132,6 +132,9 @@ Result<Query> Query::openRange(const char *path, const QueryOptions &options, ui
     Source &source = q->source;
     ROWKIT_TRY(source.format == Format::csv ? source.csv.restrictToLines(start, end)
                                             : source.ndjson.restrictToLines(start, end));
+    // Counting the lines before the range would mean reading the file up to
+    // it, which is what reading by ranges avoids.
+    q->lines_known_ = start == 0;
     return q;
 }
 
@@ -243,8 +246,10 @@ RowResult Query::next() {
 
 void describePosition(ErrorDetail &detail, std::string_view path, RecordPosition at) {
     detail.add("file ").quoted(path);
-    if (at.line == 0) return;
-    detail.add(", line ").number(at.line).add(", byte offset ").number(at.offset);
+    if (at.line != 0)
+        detail.add(", line ").number(at.line).add(", byte offset ").number(at.offset);
+    else if (at.offset != 0)
+        detail.add(", byte offset ").number(at.offset);
 }
 
 }  // namespace rowkit

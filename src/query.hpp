@@ -141,11 +141,21 @@ public:
     // Where the record the reader read last (returned, skipped by the
     // predicates, or failed) begins; the header's or the first record's
     // place until a row is read.
-    RecordPosition position() const { return source.position(); }
+    // A query over a range that starts past the file's first byte has not
+    // counted the lines before the range, so its lines are unknown: 0 here
+    // and in lineNumber(), while the byte offsets stay those of the file.
+    RecordPosition position() const {
+        RecordPosition at = source.position();
+        if (!lines_known_) at.line = 0;
+        return at;
+    }
     // The line where the row next() last returned, or the record whose
     // reading last failed (in next() or count()), begins; 0 before either.
     // Rows the predicates skip and rows count() passes over move nothing.
-    uint64_t lineNumber() const { return line_from_reader_ ? source.position().line : line_; }
+    uint64_t lineNumber() const {
+        if (!lines_known_) return 0;
+        return line_from_reader_ ? source.position().line : line_;
+    }
 
     Source source;
     std::span<const size_t> columns;
@@ -171,10 +181,12 @@ private:
     // then keeps the row path free of line bookkeeping.
     uint64_t line_ = 0;
     bool line_from_reader_ = false;
+    bool lines_known_ = true;
 };
 
 // Writes where `at` stands in the file at `path`: 'file "data.csv", line 3,
-// byte offset 27', or only the file when no record was begun (line 0).
+// byte offset 27'; 'file "data.csv", byte offset 27' when the line is not
+// known (a range of the file); only the file when no record was begun.
 void describePosition(ErrorDetail &detail, std::string_view path, RecordPosition at);
 
 }  // namespace rowkit

@@ -295,3 +295,31 @@ TEST(CApiRange, OptionsResultsAndFailures) {
     }
     EXPECT_GT(failures, 3);
 }
+
+// A range from byte 0 numbers the file's lines; a later range cannot know
+// how many lines came before it, so it gives no line, and its failures name
+// the byte offset in the file alone.
+TEST(CApiRange, LinesAreKnownOnlyFromTheStart) {
+    rowkit_test::TempDir dir;
+    const std::string csv = dir.write("l.csv", "a,b\n1,x\n2,\"y\n3,z\n");  // line 3 at byte 8
+    const char *const *fields = nullptr;
+    size_t n = 0;
+    Ctx *whole = rowkit_open_range(csv.c_str(), nullptr, 0, 100);
+    ASSERT_EQ(rowkit_next(whole, &fields, &n), 1);
+    EXPECT_EQ(rowkit_line_number(whole), 2u);
+    EXPECT_EQ(rowkit_next(whole, &fields, &n), -1);
+    EXPECT_EQ(rowkit_line_number(whole), 3u);
+    EXPECT_NE(std::string(rowkit_last_error_detail()).find("line 3, byte offset 8"),
+              std::string::npos);
+    rowkit_close(whole);
+    Ctx *later = rowkit_open_range(csv.c_str(), nullptr, 5, 100);
+    EXPECT_EQ(rowkit_next(later, &fields, &n), -1);
+    EXPECT_EQ(rowkit_line_number(later), 0u);
+    const std::string detail = rowkit_last_error_detail();
+    EXPECT_NE(detail.find("l.csv\", byte offset 8"), std::string::npos) << detail;
+    EXPECT_EQ(detail.find("line"), std::string::npos) << detail;
+    ASSERT_EQ(rowkit_next(later, &fields, &n), 1);
+    EXPECT_STREQ(fields[0], "3");
+    EXPECT_EQ(rowkit_line_number(later), 0u);
+    rowkit_close(later);
+}
