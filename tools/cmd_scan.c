@@ -2,6 +2,7 @@
  * CSV, or a summary of rows and bytes per column. */
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "cli.h"
 #include "command.h"
@@ -11,19 +12,30 @@
 
 static const char *const file_only[] = {"FILE"};
 
-/* The matching rows of the whole file in columns; NULL after reporting the
- * library's error. */
-static CollectColumnarCtx *collect(CommandLine *line, int quiet)
+/* The matching rows of the whole file in columns, read by `threads`
+ * threads (0: one per processor); NULL after reporting the library's
+ * error. Lines of JSON records the parallel reader skipped or values it
+ * left empty are reported on standard error. */
+static CollectColumnarCtx *collect(CommandLine *line, char delimiter, uint64_t threads,
+                                   int quiet)
 {
-    COptions options = filters_options(&line->filters);
-    Ctx *ctx = input_rows(&line->input, &options);
-    if (!ctx)
-        return NULL;
+    COptions filters = filters_options(&line->filters);
     progress_wait_start(line->input.path, quiet, "scanning");
-    CollectColumnarCtx *columns = rowkit_collect_columnar(ctx);
+    CollectColumnarCtx *columns =
+        rowkit_parallel_collect_columnar(line->input.path, (uint8_t)delimiter, filters.where,
+                                         filters.n_where, filters.negate, (size_t)threads);
     progress_wait_end();
-    if (!columns)
+    if (!columns) {
         fail_library();
+        return NULL;
+    }
+    size_t skipped = rowkit_collect_columnar_n_skipped_lines(columns);
+    size_t emptied = rowkit_collect_columnar_n_emptied_values(columns);
+    if (skipped)
+        fail("skipped %zu line%s that %s not a JSON object", skipped, skipped == 1 ? "" : "s",
+             skipped == 1 ? "is" : "are");
+    if (emptied)
+        fail("left %zu nested value%s empty", emptied, emptied == 1 ? "" : "s");
     return columns;
 }
 
@@ -90,25 +102,49 @@ static int write_rows(const Input *input, CollectColumnarCtx *columns)
     return 0;
 }
 
-enum { OPT_SCAN_SUMMARY = OPT_FIRST_OWN, OPT_SCAN_QUIET };
+enum { OPT_SCAN_SUMMARY = OPT_FIRST_OWN, OPT_SCAN_THREADS, OPT_SCAN_DELIMITER, OPT_SCAN_QUIET };
 
 int cmd_scan(int argc, char **argv)
 {
-    static const OptionSpec specs[] = {FILTER_OPTIONS, {"summary", 0, 0}, {"quiet", 'q', 0}};
+    static const OptionSpec specs[] = {
+        FILTER_OPTIONS, {"summary", 0, 0}, {"threads", 't', 1}, {"delimiter", 'd', 1},
+        {"quiet", 'q', 0}};
     CommandLine line;
     command_begin(&line, argc, argv, specs, sizeof specs / sizeof specs[0], 1, file_only, 1);
     int summary = 0, quiet = 0;
+    uint64_t threads = 0;
+    char delimiter = ',';
     const char *value;
     int id;
     while ((id = command_next(&line, &value)) >= 0) {
-        if (id == OPT_SCAN_SUMMARY)
+        if (id == OPT_SCAN_SUMMARY) {
             summary = 1;
-        else
+        } else if (id == OPT_SCAN_QUIET) {
             quiet = 1;
+        } else if (id == OPT_SCAN_THREADS) {
+            if (args_number("--threads", value, 4096, &threads) < 0)
+                return command_end(&line, STATUS_ERROR);
+        } else if (strcmp(value, "\\t") == 0 || strcmp(value, "tab") == 0) {
+            delimiter = '\t';
+        } else if (strlen(value) != 1 || value[0] == '"' || value[0] == '\n' ||
+                   value[0] == '\r') {
+            fail_usage("--delimiter expects one character other than a double quote or a line "
+                       "break, got \"%s\"",
+                       value);
+            return command_end(&line, STATUS_ERROR);
+        } else {
+            delimiter = value[0];
+        }
     }
-    if (id == ARGS_ERROR || command_open(&line, 0) < 0)
+    if (id == ARGS_ERROR)
         return command_end(&line, STATUS_ERROR);
-    CollectColumnarCtx *columns = collect(&line, quiet);
+    /* The parallel reader needs a regular file: a pipe is spooled. */
+    int opened = delimiter != ',' && !input_is_json(line.positionals[0])
+                     ? input_open_delimited(&line.input, line.positionals[0], delimiter)
+                     : input_open(&line.input, line.positionals[0], 1);
+    if (opened < 0 || filters_resolve(&line.filters, &line.input) < 0)
+        return command_end(&line, STATUS_ERROR);
+    CollectColumnarCtx *columns = collect(&line, delimiter, threads, quiet);
     if (!columns)
         return command_end(&line, STATUS_ERROR);
     int status = STATUS_OK;

@@ -17,6 +17,7 @@ void command_begin(CommandLine *line, int argc, char **argv, const OptionSpec *s
     line->with_filters = with_filters;
     line->positional_names = names;
     line->n_positionals = n_names;
+    line->n_required = n_names;
     filters_init(&line->filters);
 }
 
@@ -27,7 +28,7 @@ int command_next(CommandLine *line, const char **value)
         if (id == ARGS_ERROR)
             return ARGS_ERROR;
         if (id == ARGS_END) {
-            for (size_t i = 0; i < line->n_positionals; i++)
+            for (size_t i = 0; i < line->n_required; i++)
                 if (!line->positionals[i])
                     return fail_usage("missing %s", line->positional_names[i]), ARGS_ERROR;
             return ARGS_END;

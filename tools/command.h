@@ -21,11 +21,13 @@ typedef struct CommandLine {
     const char *positionals[MAX_POSITIONALS];
     const char *const *positional_names; /* e.g. "FILE", "COLUMN" */
     size_t n_positionals;
+    size_t n_required; /* the first n_required positionals must be given */
     Filters filters;
     Input input;
 } CommandLine;
 
-/* `names` lists the positionals the command takes, all required. */
+/* `names` lists the positionals the command takes, all required unless the
+ * command lowers n_required afterwards. */
 void command_begin(CommandLine *line, int argc, char **argv, const OptionSpec *specs,
                    size_t n_specs, int with_filters, const char *const *names,
                    size_t n_names);

@@ -20,4 +20,6 @@ run "rowkit stats examples/people.csv age"
 run "rowkit top examples/people.ndjson age -k 3 --columns name,age"
 run "rowkit select examples/people.ndjson --columns id,name --where 'id > 12' --format ndjson"
 run "rowkit validate examples/people.ndjson --schema examples/people.schema.json"
+run "rowkit validate examples/people.ndjson --schema examples/people.schema.json --outcome --full"
+run "rowkit scan examples/people.ndjson --summary --threads 2"
 exit 0

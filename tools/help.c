@@ -123,13 +123,20 @@ static const char sort_usage[] =
     "  rowkit sort examples/people.csv city --columns city,name\n";
 
 static const char scan_usage[] =
-    "usage: rowkit scan FILE [--summary] [--quiet] [FILTERS]\n"
+    "usage: rowkit scan FILE [--threads N] [--delimiter C] [--summary] [--quiet] [FILTERS]\n"
     "\n"
-    "Collects the matching rows of the whole file into columns (the library's\n"
-    "columnar collect, every row brought to one width) and writes them back as\n"
-    "CSV; with --summary, the rows and bytes of each column instead.\n" PROGRESS_HELP
+    "Collects the matching rows of the whole file into columns on several\n"
+    "threads (the library's parallel columnar collect: the file is cut at line\n"
+    "feeds, so a quoted field may not hold a line break) and writes them back\n"
+    "as CSV, every row brought to the header's width; with --summary, the rows\n"
+    "and bytes of each column instead. A pipe is first copied into a temporary\n"
+    "file. Lines of JSON records that are not objects are skipped and nested\n"
+    "values left empty; both are counted on standard error.\n" PROGRESS_HELP
     "\n"
     "Options:\n"
+    "  -t, --threads N      threads to use (default 0: one per processor)\n"
+    "  -d, --delimiter C    the CSV field delimiter, one character (default ,;\n"
+    "                       'tab' or '\\t' for a tab); ignored for JSON records\n"
     "      --summary        one line per column: name, rows, bytes\n"
     "  -q, --quiet          no progress line\n"
     "\n" FILTERS_HELP
@@ -138,7 +145,9 @@ static const char scan_usage[] =
     "  rowkit scan examples/people.ndjson --summary\n";
 
 static const char validate_usage[] =
-    "usage: rowkit validate FILE --schema SCHEMA [--max-errors N] [--quiet]\n"
+    "usage: rowkit validate FILE --schema SCHEMA [--max-errors N | --accepted A --rejected R"
+    " | --outcome [--full]] [--quiet]\n"
+    "       rowkit validate --stdin csv|json --schema SCHEMA --outcome [--full]\n"
     "\n"
     "Checks every row of FILE against the JSON schema in the file SCHEMA and\n"
     "prints the report as one line of JSON: row counts, error counts by rule\n"
@@ -148,10 +157,20 @@ static const char validate_usage[] =
     "  -s, --schema SCHEMA  the schema file\n"
     "      --max-errors N   keep at most N errors in the report (default 100);\n"
     "                       every error is still counted\n"
+    "      --accepted A     write the valid rows to the new CSV file A and\n"
+    "      --rejected R     the invalid ones, with their errors, to the new file R\n"
+    "                       (one JSON object per line); print the totals\n"
+    "      --outcome        print only true or false (stops at the first invalid\n"
+    "                       row)\n"
+    "      --full           with --outcome: the invalid rows with their values and\n"
+    "                       errors, [] when there is none\n"
+    "      --stdin FORMAT   with --outcome: validate the text on standard input,\n"
+    "                       csv or json (JSON records), instead of FILE\n"
     "  -q, --quiet          no progress line\n"
     "\n"
-    "Example:\n"
-    "  rowkit validate examples/people.ndjson --schema examples/people.schema.json\n";
+    "Examples:\n"
+    "  rowkit validate examples/people.ndjson --schema examples/people.schema.json\n"
+    "  rowkit validate examples/people.ndjson -s examples/people.schema.json --outcome --full\n";
 
 const Command cli_commands[] = {
     {"headers", headers_usage, cmd_headers},

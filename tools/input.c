@@ -159,6 +159,110 @@ int input_open(Input *input, const char *path, int twice)
 
 int input_is_json(const char *path) { return json_suffix(path) != NULL; }
 
+/* The first line of the file at `path` (at most `limit` bytes, without its
+ * line feed) into a new temporary file, twice; its descriptor, or -1 after a
+ * report. The library's parallel collect takes the first copy as the header
+ * and gives back the second as a row. */
+static int header_twice(const char *path, char *name, size_t name_size)
+{
+    const char *directory = getenv("TMPDIR");
+    if (!directory || !*directory)
+        directory = "/tmp";
+    int length = snprintf(name, name_size, "%s/rowkit-XXXXXX", directory);
+    if (length < 0 || (size_t)length >= name_size)
+        return fail("cannot make a temporary file: TMPDIR is too long"), -1;
+    FILE *from = fopen(path, "rb");
+    if (!from)
+        return fail("cannot read %s: %s", path, strerror(errno)), -1;
+    char *line = NULL;
+    size_t capacity = 0;
+    errno = 0;
+    ssize_t got = getline(&line, &capacity, from);
+    int saved = errno;
+    fclose(from);
+    if (got < 0 && saved != 0) {
+        free(line);
+        return fail("cannot read %s: %s", path, strerror(saved)), -1;
+    }
+    if (got < 0) {
+        free(line);
+        return fail("cannot read %s: it is empty", path), -1;
+    }
+    if (got > 0 && line[got - 1] == '\n')
+        got--;
+    int to = mkstemp(name);
+    if (to < 0) {
+        saved = errno;
+        free(line);
+        return fail("cannot make a temporary file in %s: %s", directory, strerror(saved)), -1;
+    }
+    int ok = 1;
+    for (int copy = 0; copy < 2 && ok; copy++) {
+        line[got] = '\n'; /* getline left room for the NUL */
+        for (ssize_t done = 0; done <= got && ok;) {
+            ssize_t wrote = write(to, line + done, (size_t)(got + 1 - done));
+            if (wrote < 0 && errno != EINTR)
+                ok = 0;
+            else if (wrote > 0)
+                done += wrote;
+        }
+    }
+    saved = errno;
+    free(line);
+    if (!ok) {
+        close(to);
+        unlink(name);
+        return fail("cannot write a temporary file: %s", strerror(saved)), -1;
+    }
+    return to;
+}
+
+int input_open_delimited(Input *input, const char *path, char delimiter)
+{
+    struct stat st;
+    input->path = path;
+    input->rows = input->header = NULL;
+    input->spool = -1;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
+        spool(input, path) < 0)
+        return -1;
+    if (stat(input->path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+        /* Missing, a directory, empty: the library names the problem. */
+        Ctx *probe = rowkit_open(input->path, NULL);
+        rowkit_close(probe);
+        return (probe ? fail("%s cannot be read", path) : fail_library()), -1;
+    }
+    char name[4096];
+    int copy = header_twice(input->path, name, sizeof name);
+    if (copy < 0)
+        return -1;
+    CollectColumnarCtx *header =
+        rowkit_parallel_collect_columnar(name, (uint8_t)delimiter, NULL, 0, 0, 1);
+    unlink(name);
+    close(copy);
+    if (!header)
+        return fail_library(), -1;
+    size_t n = rowkit_collect_columnar_n_cols(header);
+    input->names = calloc(n ? n : 1, sizeof *input->names);
+    int rc = input->names ? 0 : -1;
+    for (size_t c = 0; rc == 0 && c < n; c++) {
+        size_t bytes = 0;
+        const uint8_t *data = rowkit_collect_columnar_data(header, c, &bytes);
+        const uint32_t *offsets = rowkit_collect_columnar_offsets(header, c, NULL);
+        size_t start = offsets[0], end = offsets[1];
+        input->names[c] = malloc(end - start + 1);
+        if (!input->names[c]) {
+            rc = -1;
+            break;
+        }
+        memcpy(input->names[c], data + start, end - start);
+        input->names[c][end - start] = '\0';
+        input->n_names = c + 1;
+    }
+    rowkit_collect_columnar_close(header);
+    return rc == 0 ? 0 : (fail_no_memory(), -1);
+}
+
 void input_close(Input *input)
 {
     for (size_t i = 0; i < input->n_names; i++)

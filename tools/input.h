@@ -24,6 +24,13 @@ typedef struct Input {
  * read twice, so it is then first copied into an unlinked temporary file
  * (in $TMPDIR, else /tmp) that stands in for it. */
 int input_open(Input *input, const char *path, int twice);
+/* The same for a CSV file whose fields are split at `delimiter`, which the
+ * scanner handle cannot read: its header names come from the parallel
+ * collect, which splits at any delimiter (the header line is collected as
+ * a row of a one-line copy). The input then has no handle for rows; a pipe
+ * is always spooled. */
+int input_open_delimited(Input *input, const char *path, char delimiter);
+
 /* Whether the library reads `path` as JSON records, by its suffix. */
 int input_is_json(const char *path);
 

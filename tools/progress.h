@@ -21,7 +21,8 @@ void progress_clear(void);
 /* Erases the line and stops the display. */
 void progress_end(void);
 
-/* For one library call that reports no position (validate, scan): under the same conditions, a thread redraws the input's size and
+/* For one library call that reports no position (validate, the parallel
+ * scan): under the same conditions, a thread redraws the input's size and
  * the time elapsed until progress_wait_end, which joins it and erases the
  * line. Nothing else may write to standard error in between. */
 void progress_wait_start(const char *path, int quiet, const char *doing);
