@@ -137,6 +137,7 @@ static int spool(Input *input, const char *path)
         snprintf(input->spool_path, sizeof input->spool_path, "/proc/self/fd/%d", to);
         input->path = input->spool_path;
     }
+    out_alias_path(input->path, path);
     input->reopenable = 1;
     return 0;
 }
@@ -278,6 +279,7 @@ void input_close(Input *input)
         close(input->spool);
     input->spool = -1;
     remove_named_spool();
+    out_alias_path(NULL, NULL);
 }
 
 Ctx *input_rows(Input *input, const COptions *options)

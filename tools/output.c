@@ -197,14 +197,53 @@ int fail(const char *format, ...)
     return STATUS_ERROR;
 }
 
+static const char *alias_of; /* a copy's path the library was given */
+static const char *alias_for; /* the path the user gave for it */
+
+void out_alias_path(const char *library_path, const char *shown_path)
+{
+    alias_of = library_path;
+    alias_for = shown_path;
+}
+
+/* `detail` with the first 'file "ALIAS_OF"' written as the user's path,
+ * escaped as the library escapes names; 0 when it holds no such text. */
+static int report_aliased(const char *message, const char *detail)
+{
+    if (!alias_of)
+        return 0;
+    char quoted[4200];
+    int n = snprintf(quoted, sizeof quoted, "file \"%s\"", alias_of);
+    const char *at = n > 0 && (size_t)n < sizeof quoted ? strstr(detail, quoted) : NULL;
+    if (!at)
+        return 0;
+    flush();
+    progress_clear();
+    fprintf(stderr, "rowkit: %s (%.*sfile \"", message, (int)(at - detail), detail);
+    for (const unsigned char *c = (const unsigned char *)alias_for; *c; c++) {
+        if (*c == '"' || *c == '\\')
+            fprintf(stderr, "\\%c", *c);
+        else if (*c < 0x20)
+            fprintf(stderr, "\\u%04x", *c);
+        else
+            fputc(*c, stderr);
+    }
+    fprintf(stderr, "\"%s)\n", at + n);
+    return 1;
+}
+
 /* The message, then the library's detail in parentheses when it has one:
  * "next failed: UnterminatedQuote (file "a.csv", line 3, byte offset 27)". */
 int fail_library(void)
 {
     const char *message = rowkit_last_error();
     const char *detail = rowkit_last_error_detail();
-    if (!message) return fail("unknown error");
-    if (!detail) return fail("%s", message);
+    if (!message)
+        return fail("unknown error");
+    if (!detail)
+        return fail("%s", message);
+    if (report_aliased(message, detail))
+        return STATUS_ERROR;
     return fail("%s (%s)", message, detail);
 }
 

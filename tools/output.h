@@ -42,5 +42,9 @@ int fail(const char *format, ...)               /* any other failure */
 int fail_usage(const char *format, ...)         /* plus the command's synopsis */
     __attribute__((format(printf, 1, 2)));
 int fail_no_memory(void);
+/* The library reads a temporary copy at `library_path` in place of the
+ * user's `shown_path` (both kept, not copied): fail_library then names the
+ * user's path in the detail. NULL, NULL forgets it. */
+void out_alias_path(const char *library_path, const char *shown_path);
 
 #endif

@@ -23,6 +23,10 @@ $ rowkit count $WORK/open.csv --where 'a > 0'
 $ rowkit sort $WORK/open.csv a
 ! rowkit: order_by failed: UnterminatedQuote (file "$WORK/open.csv", line 3, byte offset 8)
 [2]
+# A pipe read through a temporary copy is named as the user gave it.
+$ cat $WORK/open.csv | rowkit count /dev/stdin --where 'a > 0'
+! rowkit: count failed: UnterminatedQuote (file "/dev/stdin", line 3, byte offset 8)
+[2]
 # A closed pipe ends the program quietly with status 0; other write errors
 # are reported.
 $ awk 'BEGIN { print "n,text"; for (i = 0; i < 200000; i++) print i ",row number " i }' > $WORK/big.csv; rowkit select $WORK/big.csv | head -n 3; rowkit select $WORK/big.csv --format ndjson | head -n 1

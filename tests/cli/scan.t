@@ -9,7 +9,7 @@ id,name,age,city,email
 13,Mo Idris,-4,Oslo,mo@example.org
 14,Nia Obi,thirty,,nia@example.org
 x15,O,38,Tunis,
-$ rowkit scan examples/people.csv --summary
+$ rowkit scan examples/people.csv --summary --quiet
 column,rows,bytes
 id,12,15
 name,12,123
@@ -59,6 +59,6 @@ $ printf 'a,b\n"x\ny",1\n' > $WORK/break.csv; rowkit scan $WORK/break.csv
 ! rowkit: parallel scan failed: UnterminatedQuote
 [2]
 $ rowkit scan examples/nope.csv; : | rowkit scan /dev/stdin -d ';'
-! rowkit: open failed: FileNotFound
-! rowkit: open failed: EmptyFile
+! rowkit: open failed: FileNotFound (file "examples/nope.csv")
+! rowkit: open failed: EmptyFile (file "/dev/stdin")
 [2]

@@ -4,7 +4,7 @@ $ rowkit validate examples/people.csv --schema examples/people.schema.json
 $ rowkit validate examples/people.ndjson --schema examples/people.schema.json
 {"rows_total":15,"rows_valid":12,"rows_invalid":3,"errors_total":6,"truncated":false,"counts":{"missing_required":2,"bad_type":2,"below_min":1,"too_short":1},"errors":[{"row":13,"column":2,"column_name":"age","rule":"below_min","value":"-4"},{"row":14,"column":2,"column_name":"age","rule":"bad_type","value":"thirty"},{"row":14,"column":3,"column_name":"city","rule":"missing_required","value":""},{"row":15,"column":0,"column_name":"id","rule":"bad_type","value":"x15"},{"row":15,"column":1,"column_name":"name","rule":"too_short","value":"O"},{"row":15,"column":4,"column_name":"email","rule":"missing_required","value":""}]}
 [1]
-$ rowkit validate examples/people.ndjson -s examples/people.schema.json --max-errors 2
+$ rowkit validate examples/people.ndjson -s examples/people.schema.json --max-errors 2 -q
 {"rows_total":15,"rows_valid":12,"rows_invalid":3,"errors_total":6,"truncated":true,"counts":{"missing_required":2,"bad_type":2,"below_min":1,"too_short":1},"errors":[{"row":13,"column":2,"column_name":"age","rule":"below_min","value":"-4"},{"row":14,"column":2,"column_name":"age","rule":"bad_type","value":"thirty"}]}
 [1]
 # Library errors: an unreadable input, a bad schema, an unknown column.
