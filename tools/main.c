@@ -27,7 +27,8 @@ static int help(int argc, char **argv)
 {
     if (argc > 3)
         return fail("help takes at most one COMMAND");
-    if (argc < 3 || strcmp(argv[2], "help") == 0) {
+    if (argc < 3 || strcmp(argv[2], "help") == 0 || strcmp(argv[2], "-h") == 0 ||
+        strcmp(argv[2], "--help") == 0) {
         out_str(cli_usage);
         return out_finish(STATUS_OK);
     }

@@ -3,8 +3,9 @@ $ rowkit --help | head -n 3
 usage: rowkit COMMAND [ARGS]
 
 Reads CSV files with a header line and JSON records (.ndjson, .jsonl,
-$ rowkit help top | head -n 1
+$ rowkit help top | head -n 1; rowkit help -h | head -n 1
 usage: rowkit top FILE COLUMN [-k N] [--ascending] [--columns LIST] [FILTERS]
+usage: rowkit COMMAND [ARGS]
 $ rowkit select -h | head -n 1
 usage: rowkit select FILE [--columns LIST] [FILTERS] [--limit N] [--format csv|ndjson] [--quiet]
 $ rowkit count examples/people.csv --where 'age = 1' --help | head -n 1
