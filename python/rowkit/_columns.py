@@ -169,12 +169,16 @@ class _Words:
         self._last = len(data) - 8
 
     def word(self, starts: "np.ndarray", lens: "np.ndarray", j: int) -> "np.ndarray":
-        pos = starts + 8 * j
-        at = np.minimum(pos, self._last)
-        # Near the end of the buffer read the last 8 bytes and shift down.
-        shift = np.minimum((pos - at) * 8, 56).astype(np.uint64)
-        word = self._view[at] >> shift
-        word &= _LOW_MASKS[np.clip(lens - 8 * j, 0, 8)]
+        pos = starts + 8 * j if j else starts
+        if len(pos) and int(pos.max()) <= self._last:
+            word = self._view[pos]
+        else:
+            at = np.minimum(pos, self._last)
+            # Near the end of the buffer read the last 8 bytes and shift down.
+            shift = np.minimum((pos - at) * 8, 56).astype(np.uint64)
+            word = self._view[at] >> shift
+        left = lens - 8 * j if j else lens
+        word &= _LOW_MASKS[np.minimum(np.maximum(left, 0), 8)]
         return word
 
 
@@ -302,6 +306,87 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
     return codes, first
 
 
+def _exact_layout(data: "np.ndarray", max_len: int) -> "Optional[tuple[int, bool]]":
+    """(words, with_length) when every value of the column fits in a key
+    that is the value itself, else None.
+
+    One word holds up to 7 bytes and the length in its top byte, or 8 bytes
+    when the column has no NUL byte (the zero padding then marks the end).
+    Two words hold up to 16 bytes of a column without NUL that is all ASCII:
+    their pair is grouped as a complex number, and ASCII keeps every byte
+    below 0x80, so no pair is a NaN or a negative zero and equal numbers
+    mean equal bytes.
+    """
+    if max_len > 16:
+        return None
+    nul_free = np.count_nonzero(data) == len(data)
+    if max_len <= 8 and nul_free:
+        return 1, False
+    if max_len <= 7:
+        return 1, True
+    if nul_free and (len(data) == 0 or int(data.max()) < 0x80):
+        return 2, False
+    return None
+
+
+def _exact_keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", width: int,
+                with_length: bool) -> "np.ndarray":
+    key = words.word(starts, lens, 0)
+    if width == 1:
+        if with_length:
+            key |= lens.astype(np.uint64) << np.uint64(56)
+        return key
+    pair = np.empty((len(lens), 2), dtype=np.uint64)
+    pair[:, 0] = key
+    pair[:, 1] = words.word(starts, lens, 1)
+    return pair.view(np.complex128).reshape(-1)
+
+
+def _factorize(keys: "np.ndarray", distinct: Optional[int]) -> "tuple[np.ndarray, np.ndarray]":
+    """Codes (one per key, numbering the distinct keys) and the distinct keys."""
+    pandas = sys.modules.get("pandas")
+    if pandas is None:
+        uniques, codes = np.unique(keys, return_inverse=True)
+        return codes.reshape(-1), uniques
+    codes, uniques = pandas.factorize(keys, size_hint=distinct)
+    return codes, np.ascontiguousarray(uniques)
+
+
+def _exact_shared(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray", width: int,
+                  with_length: bool):
+    """(codes, distinct) when the column repeats its values enough, else
+    None: ``distinct`` holds each distinct value once as ``str`` and
+    ``codes`` the index of every value's entry in it. The distinct values
+    are decoded from the keys, which are the values' bytes."""
+    n = len(lens)
+    words = _Words(data)
+    step = max(1, n // _SAMPLE_ROWS)
+    distinct = None
+    if step > 1:
+        pick = np.arange(0, n, step)
+        _, counts = np.unique(_exact_keys(words, starts[pick], lens[pick], width, with_length),
+                              return_counts=True)
+        distinct = _estimate_distinct(counts, n, _DEDUP_MAX_DISTINCT)
+        if distinct is None:
+            return None
+    keys = np.empty(n, dtype=np.uint64 if width == 1 else np.complex128)
+    for a, b in _chunks(n):
+        keys[a:b] = _exact_keys(words, starts[a:b], lens[a:b], width, with_length)
+    codes, uniques = _factorize(keys, distinct)
+    del keys
+    most = min(_DEDUP_MAX_DISTINCT * n, _DEDUP_MAX_GROUPS) if step == 1 else 3 * n // 4
+    if len(uniques) > most:
+        return None
+    raw = uniques.view(np.uint8).reshape(len(uniques), 8 * width)
+    if with_length:
+        unique_lens = (uniques >> np.uint64(56)).astype(np.int64)
+    else:
+        unique_lens = np.count_nonzero(raw, axis=1).astype(np.int64)
+    packed = raw[np.arange(8 * width) < unique_lens[:, None]]
+    unique_starts = np.cumsum(unique_lens) - unique_lens
+    return codes, _decode_values(packed, unique_starts, unique_lens)
+
+
 def _bounds(offsets: "np.ndarray") -> "tuple[np.ndarray, np.ndarray]":
     starts = offsets[:-1].astype(np.int64)
     lens = offsets[1:].astype(np.int64)
@@ -320,6 +405,14 @@ def values_array(data: "np.ndarray", offsets: "np.ndarray",
     starts, lens = _bounds(offsets)
     n = len(lens)
     if n >= _DEDUP_MIN_ROWS:
+        max_len = int(lens.max())
+        layout = _exact_layout(data, max_len)
+        if layout is not None:
+            exact = _exact_shared(data, starts, lens, *layout)
+            if exact is None:
+                return _decode_values(data, starts, lens, out=out)
+            codes, distinct = exact
+            return distinct.take(codes, out=out) if out is not None else distinct.take(codes)
         shared = _shared_values(data, starts, lens)
         if shared is not None:
             codes, first = shared
