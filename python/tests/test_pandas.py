@@ -107,9 +107,12 @@ def test_values_array_on_random_columns(monkeypatch, sample_rows, hide_pandas):
         monkeypatch.setitem(sys.modules, "pandas", None)
     rnd = random.Random(sample_rows + hide_pandas)
     alphabets = [b"ab", bytes(range(256)), b"\x00a", "é€😀".encode() + b"\xff"]
-    for trial in range(25):
+    for trial in range(40):
         alphabet = rnd.choice(alphabets)
-        pool = [bytes(rnd.choice(alphabet) for _ in range(rnd.choice([0, 1, 3, 8, 9, 20, 140])))
+        # The longest value decides how values are keyed: 7, 8 and 16 bytes
+        # are the limits of the keys that hold the bytes themselves.
+        longest = rnd.choice([0, 1, 7, 8, 9, 16, 17, 140])
+        pool = [bytes(rnd.choice(alphabet) for _ in range(rnd.randint(0, longest)))
                 for _ in range(rnd.choice([1, 5, 3000]))]
         values = [rnd.choice(pool) for _ in range(rnd.choice([0, 1, 700, 2500]))]
         data, offsets = _column(values)
@@ -118,6 +121,9 @@ def test_values_array_on_random_columns(monkeypatch, sample_rows, hide_pandas):
         assert _columns.values_list(bytes(data), offsets.tolist()) == _reference(values)
     # A column holding every ASCII byte has no free separator byte.
     values = [bytes([i % 128, (i * 7) % 256]) for i in range(2000)]
+    assert _columns.values_array(*_column(values)).tolist() == _reference(values)
+    # Non-ASCII bytes whose words read as NaN must not be keyed as numbers.
+    values = [b"\x80" * 6 + b"\xf8\x7f" + bytes([97 + i % 3]) for i in range(3000)]
     assert _columns.values_array(*_column(values)).tolist() == _reference(values)
     # Colliding hashes must never merge different values.
     monkeypatch.setattr(_columns, "_hash", lambda words, starts, lens, n: np.zeros(len(lens), np.uint64))
