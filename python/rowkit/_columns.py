@@ -15,7 +15,7 @@ step runs per value:
   value becomes one ``str`` object shared by all its rows: creating objects,
   and the fresh memory they take, is what costs most. Values are keyed by
   their bytes, read as little-endian 64-bit words straight out of the
-  buffer (the key is the value itself up to 7 bytes, else a hash), and the
+  buffer (the key is the value itself up to 16 bytes, else a hash), and the
   keys grouped; hashed groups are then compared word by word with their
   first member, so a collision can only cost speed, never change a value.
   An even sample of the column decides first whether sharing pays: an
@@ -210,16 +210,6 @@ def _group(h: "np.ndarray", distinct: int) -> "tuple[np.ndarray, np.ndarray]":
     return codes, np.concatenate(firsts)
 
 
-def _keys(words: _Words, starts: "np.ndarray", lens: "np.ndarray", n_words: int,
-          exact: bool) -> "np.ndarray":
-    """One 64-bit key per value: the value itself when ``exact``, else a hash."""
-    if not exact:
-        return _hash(words, starts, lens, n_words)
-    key = words.word(starts, lens, 0)
-    key |= lens.astype(np.uint64) << np.uint64(56)
-    return key
-
-
 def _estimate_distinct(counts: "np.ndarray", n: int, limit: float) -> Optional[int]:
     """Estimated distinct values of a column of ``n`` from the counts of the
     distinct values of an even sample, or None when that passes ``limit * n``
@@ -243,6 +233,8 @@ def _estimate_distinct(counts: "np.ndarray", n: int, limit: float) -> Optional[i
 
 def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray"):
     """(codes, first) when the column repeats values enough, else None.
+    For the columns :func:`_exact_layout` cannot key by their bytes alone,
+    so values are keyed by a hash.
 
     ``codes`` numbers each value's group, ``first`` holds the index of one
     member of each group.
@@ -252,13 +244,11 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
     n_words = (max_len + 7) // 8
     if n_words > _DEDUP_MAX_WORDS:
         return None
-    # Values of up to 7 bytes fit in one key with their length: no hash.
-    exact = max_len <= 7
-    limit = _DEDUP_MAX_DISTINCT if exact else _DEDUP_MAX_DISTINCT / n_words
+    limit = _DEDUP_MAX_DISTINCT / n_words
     words = _Words(data)
     step = max(1, n // _SAMPLE_ROWS)
     pick = np.arange(0, n, step)
-    sample = _keys(words, starts[pick], lens[pick], n_words, exact)
+    sample = _hash(words, starts[pick], lens[pick], n_words)
     if step == 1:  # the sample is the whole column
         _, first, codes = np.unique(sample, return_index=True, return_inverse=True)
         codes = codes.reshape(-1)
@@ -274,7 +264,7 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
         # the allocator's heap.
         keys = np.empty(n, dtype=np.uint64)
         for a, b in _chunks(n):
-            keys[a:b] = _keys(words, starts[a:b], lens[a:b], n_words, exact)
+            keys[a:b] = _hash(words, starts[a:b], lens[a:b], n_words)
         codes = None
         if len(seen) * 4 <= s:
             # Few distinct values: the sample has likely seen them all, and a
@@ -291,8 +281,6 @@ def _shared_values(data: "np.ndarray", starts: "np.ndarray", lens: "np.ndarray")
             if len(first) > 3 * n // 4:
                 return None
         del keys
-    if exact:
-        return codes, first
     # Hashes can collide: every value must equal its group's first member.
     first_starts, first_lens = starts[first], lens[first]
     first_words = [words.word(first_starts, first_lens, j) for j in range(n_words)]
