@@ -129,6 +129,14 @@ const char *const kSchemaCases[] = {
     "{\"id\":{\"min\":5e-324,\"max\":123456789012345678901234567890}}",
 };
 
+// Rows that break each rule of the outcome target's schemas.
+const char *const kOutcomeCases[] = {
+    "a,b\n1,x\n-1,abcd\n1.5,\n2024-01-31T12:00:00Z,true\nx,1,2\n7\n",
+    "b,a\ny,-1e4\nz,5\n-2,0x10\n\"x\",\"1_000\"\n",
+    "{\"a\":1,\"b\":\"x\"}\n{\"a\":-1,\"b\":\"long\"}\n{\"a\":null}\n{\"b\":true,\"a\":\"2024-01-31\"}\n",
+    "[{\"b\":1.5,\"a\":1e3},{\"b\":\"q\",\"a\":{\"n\":1}},{\"a\":[1]}]",
+};
+
 const char *const kNumbers[] = {
     "-0", "+5", "007", "5.", "-.5", "4.56", "1E+3", "1e-3", "5.e3", ".5e1", "0X1F", "0x1.8p1",
     "-0X.8", "0x1.", "+0x1P+4", "0x1p-1074", "1_2_3", "1.5_5", "1e1_0", "0xF_F", "0x1.8_0p1",
@@ -187,6 +195,23 @@ int main(int argc, char **argv) {
         if (!text.empty() && text.find_first_not_of(" \t\r\n") != std::string::npos &&
             text[text.find_first_not_of(" \t\r\n")] == '{')
             object.add(std::string(1, '\0') + text);
+    }
+
+    // The outcome target: one byte choosing the format (bit 0: JSON records)
+    // and the schema (the bits above), then the text.
+    Corpus outcome(out, "validate_outcome");
+    auto outcomeSeed = [&](const std::string &text, bool json, int schema) {
+        outcome.add(std::string(1, static_cast<char>(schema << 1 | (json ? 1 : 0))) + text);
+    };
+    for (const std::string &path : filesIn(source + "/examples", ".csv")) outcomeSeed(readFile(path), false, 0);
+    for (const std::string &path : filesIn(source + "/examples", ".ndjson")) outcomeSeed(readFile(path), true, 0);
+    for (int schema = 1; schema <= 3; ++schema) {
+        for (const char *text : kCsvCases) outcomeSeed(text, false, schema);
+        for (const char *text : kNdjsonCases) outcomeSeed(text, true, schema);
+        for (const char *text : kOutcomeCases) {
+            outcomeSeed(text, false, schema);
+            outcomeSeed(text, true, schema);
+        }
     }
 
     Corpus numeric(out, "numeric");

@@ -20,7 +20,7 @@ cmake --build "$build" -j "$jobs" --target fuzz_targets
 rm -rf "$build/seeds"
 "$build/fuzz/fuzz_make_seeds" . ../shared/vectors "$build/seeds"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(csv_reader ndjson_reader json_object schema numeric)
+[ ${#targets[@]} -gt 0 ] || targets=(csv_reader ndjson_reader json_object schema numeric validate_outcome)
 mkdir -p "$build/artifacts" "$build/logs"
 summary=()
 status=0
