@@ -152,12 +152,9 @@ Tally collectRowMajor(const std::string& path) {
 
 // Drains the whole file into per-column data and offsets and reads every
 // column's last offset.
-Tally collectColumnar(const std::string& path) {
-    Ctx* ctx = rowkit_open(path.c_str(), nullptr);
-    if (ctx == nullptr) failRowkit("rowkit_open", path);
-    CollectColumnarCtx* cc = rowkit_collect_columnar(ctx);
-    if (cc == nullptr) failRowkit("rowkit_collect_columnar", path);
-    rowkit_close(ctx);
+// The rows of a columnar result and every column's last offset (so that
+// the result is read), freeing it.
+Tally columnarTally(CollectColumnarCtx* cc, const std::string& path) {
     Tally tally;
     tally.rows = rowkit_collect_columnar_n_rows(cc);
     std::uint64_t checksum = 0;
@@ -172,6 +169,15 @@ Tally collectColumnar(const std::string& path) {
     return tally;
 }
 
+Tally collectColumnar(const std::string& path) {
+    Ctx* ctx = rowkit_open(path.c_str(), nullptr);
+    if (ctx == nullptr) failRowkit("rowkit_open", path);
+    CollectColumnarCtx* cc = rowkit_collect_columnar(ctx);
+    if (cc == nullptr) failRowkit("rowkit_collect_columnar", path);
+    rowkit_close(ctx);
+    return columnarTally(cc, path);
+}
+
 // ---- parallel collect workloads ----------------------------------------------
 
 // Collects the whole file into columns on `threads` threads and reads every
@@ -179,18 +185,7 @@ Tally collectColumnar(const std::string& path) {
 Tally parallelCollect(const std::string& path, std::size_t threads) {
     CollectColumnarCtx* cc = rowkit_parallel_collect_columnar(path.c_str(), ',', nullptr, 0, 0, threads);
     if (cc == nullptr) failRowkit("rowkit_parallel_collect_columnar", path);
-    Tally tally;
-    tally.rows = rowkit_collect_columnar_n_rows(cc);
-    std::uint64_t checksum = 0;
-    for (std::size_t c = 0; c < rowkit_collect_columnar_n_cols(cc); ++c) {
-        std::size_t n = 0;
-        const std::uint32_t* offsets = rowkit_collect_columnar_offsets(cc, c, &n);
-        checksum += offsets[n - 1];
-    }
-    g_sink = g_sink + checksum;
-    rowkit_collect_columnar_close(cc);
-    tally.bytes = fileSize(path);
-    return tally;
+    return columnarTally(cc, path);
 }
 
 Tally parallelCollect1(const std::string& path) { return parallelCollect(path, 1); }

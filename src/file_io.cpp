@@ -69,11 +69,17 @@ void FileHandle::close() {
     fd_ = -1;
 }
 
-Result<OpenedFile> openForReading(const char *path) {
+// open(2), tried again while a signal interrupts it.
+static int openRetrying(const char *path, int flags, mode_t mode = 0) {
     int fd;
     do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        fd = ::open(path, flags, mode);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+Result<OpenedFile> openForReading(const char *path) {
+    const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errorFromErrno(errno);
     OpenedFile out;
     out.file = FileHandle(fd);
@@ -89,10 +95,7 @@ Result<OpenedFile> openRegularFile(const char *path) {
     // Without O_NONBLOCK, opening a named pipe blocks until a writer opens
     // it; the flag changes nothing for a regular file's reads, and it is
     // cleared once the file is known to be one.
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errorFromErrno(errno);
     OpenedFile out;
     out.file = FileHandle(fd);
@@ -147,10 +150,7 @@ Result<size_t> readChunk(int fd, char *buf, size_t n) { return readFull(fd, buf,
 namespace rowkit {
 
 Result<CreatedFile> createExclusive(const char *path) {
-    int fd;
-    do {
-        fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = openRetrying(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errorFromErrno(errno);
     CreatedFile out;
     out.file = FileHandle(fd);
