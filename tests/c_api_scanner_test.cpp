@@ -160,8 +160,6 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
     }
 }
 
-// Every allocation of open and next can fail: each failure gives a documented
-// message and leaks nothing (checked by the sanitizer build).
 // Once the buffers have grown, delivering rows allocates nothing: quoted
 // fields with doubled quotes, lengthening lines and a long field included.
 TEST(CApiScanner, SteadyStateRowsAllocateNothing) {
@@ -239,7 +237,8 @@ TEST(CApiScanner, BytesReadFollowTheRowsTaken) {
     EXPECT_EQ(lastError(), "scanner is null");
 }
 
-TEST(CApiScanner, AllocationFailures) {
+// Each allocation of next fails in turn (the opens are swept elsewhere).
+TEST(CApiScanner, AllocationFailuresInNext) {
     TempDir dir;
     std::string path = dir.write("p.csv", kPeople);
     const char *values[] = {"Oslo", "Rome"};
@@ -248,18 +247,6 @@ TEST(CApiScanner, AllocationFailures) {
     size_t cols[] = {1, 3};
     const COptions o = {cols, 2, preds, 2, -1, -1, 0};
     Ctx *ctx = nullptr;
-    for (uint64_t nth = 1; nth < 200 && !ctx; ++nth) {
-        rowkit::alloc_hook::failAt(nth);
-        ctx = rowkit_open(path.c_str(), &o);
-        rowkit::alloc_hook::reset();
-        EXPECT_TRUE(
-            ctx ||
-            documented({"out of memory allocating predicates", "out of memory allocating IN values",
-                        "open failed: OutOfMemory", "out of memory allocating scanner context",
-                        "out of memory allocating header"}))
-            << lastError();
-    }
-    rowkit_close(ctx);
     // A failed next loses at most its own row (possibly one the predicates
     // would have dropped); the others come out in order.
     const Rows expected = {{"ann", "Oslo"}, {"cy", "Rome"}, {"eve", "Oslo"}};
