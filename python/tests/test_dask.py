@@ -18,9 +18,6 @@ distributed = pytest.importorskip("distributed")
 import rowkit  # noqa: E402
 import rowkit.dask  # noqa: E402
 
-if rowkit._native.optional["rowkit_open_range"] is None:
-    pytest.skip("the library has no rowkit_open_range", allow_module_level=True)
-
 
 def _csv(rnd: random.Random, rows: int) -> str:
     """Quoted fields with commas, doubled quotes and blanks, empty fields,

@@ -165,8 +165,6 @@ def test_parallel_scan_glue(mixed, monkeypatch):
     assert len(rowkit.read_pandas(mixed, limit=5)) == 5 and len(calls) == 2  # no limit there
 
 
-@pytest.mark.skipif(_native.optional["rowkit_parallel_collect_columnar"] is None,
-                    reason="the library has no parallel scan yet")
 def test_threads_give_the_one_thread_result(mixed, write, tmp_path):
     def same(path, **args):
         pd.testing.assert_frame_equal(rowkit.read_pandas(path, threads=2, **args),

@@ -131,6 +131,7 @@ def test_errors_map_to_python_exceptions(tmp_path, write, people):
     with pytest.raises(FileNotFoundError) as err:
         rowkit.open(missing)
     assert err.value.filename == missing and "open failed: FileNotFound" in str(err.value)
+    assert (err.value.detail, err.value.line) == (f'file "{missing}"', None)
     with pytest.raises(IsADirectoryError):
         rowkit.open(str(tmp_path))
     if os.geteuid() != 0:
@@ -162,13 +163,16 @@ def test_errors_map_to_python_exceptions(tmp_path, write, people):
         next(reader)
 
 
-def test_a_bad_row_fails_alone(write):
-    path = write("bad.csv", 'a,b\n1,2\n"open,3\n4,5\n')
+def test_a_bad_row_fails_alone_and_says_where(tmp_path, write, people):
+    path = write("bad.csv", 'a,b\r\n1,2\r\n"open,3\r\n4,5\r\n')
     reader = rowkit.open(path)
     assert next(reader) == ("1", "2")
     with pytest.raises(rowkit.RowkitError) as err:
         next(reader)
-    assert err.value.message == "next failed: UnterminatedQuote"
+    where = f'file "{path}", line 3, byte offset 10'
+    assert (err.value.message, err.value.detail, err.value.line) == (
+        "next failed: UnterminatedQuote", where, 3)
+    assert str(err.value) == f"next failed: UnterminatedQuote ({where})"
     assert next(reader) == ("4", "5")
     with pytest.raises(rowkit.RowkitError, match="collect failed: UnterminatedQuote"):
         rowkit.open(path).collect()
@@ -182,18 +186,6 @@ def test_a_bad_row_fails_alone(write):
     with pytest.raises(rowkit.RowkitError, match="NestedValueNotSupported"):
         next(reader)
     assert list(reader) == [("3",)]
-
-
-def test_errors_say_where(tmp_path, write, people):
-    path = write("bad.csv", 'a,b\r\n1,2\r\n"open,3\r\n4,5\r\n')
-    reader = rowkit.open(path)
-    assert next(reader) == ("1", "2")
-    with pytest.raises(rowkit.RowkitError) as err:
-        next(reader)
-    where = f'file "{path}", line 3, byte offset 10'
-    assert (err.value.message, err.value.detail, err.value.line) == (
-        "next failed: UnterminatedQuote", where, 3)
-    assert str(err.value) == f"next failed: UnterminatedQuote ({where})"
     with pytest.raises(rowkit.RowkitError) as err:
         rowkit.open(path, where=("a", ">", 0)).count()
     assert (err.value.detail, err.value.line) == (where, 3)
@@ -208,10 +200,6 @@ def test_errors_say_where(tmp_path, write, people):
     with pytest.raises(rowkit.RowkitError) as err:
         rowkit.open(array)
     assert (err.value.detail, err.value.line) == (f'file "{array}", line 3, byte offset 6', 3)
-    missing = str(tmp_path / "missing.csv")
-    with pytest.raises(FileNotFoundError) as err:
-        rowkit.open(missing)
-    assert (err.value.detail, err.value.line) == (f'file "{missing}"', None)
     with pytest.raises(rowkit.RowkitError) as err:
         rowkit.open(people, columns=["nme"])
     assert err.value.detail == 'column "nme" is not in the header'

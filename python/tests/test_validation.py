@@ -15,11 +15,6 @@ SCHEMA = {"id": {"type": "integer", "required": True, "min": 1},
 ORDERS = "id,status\n1,open\n0,lost\n3,closed\n,open\n"
 
 
-def needs(name):
-    return pytest.mark.skipif(_native.optional[name] is None,
-                              reason=f"the library does not export {name} yet")
-
-
 @pytest.fixture
 def orders(write):
     return write("orders.csv", ORDERS)
@@ -102,7 +97,6 @@ def test_a_read_error_ends_the_validation(write):
         list(rowkit.Validator(path, SCHEMA).batches())
 
 
-@needs("rowkit_validate_to_files")
 def test_validate_to_files(orders, tmp_path):
     accepted, rejected = str(tmp_path / "ok.csv"), str(tmp_path / "bad.ndjson")
     stats = rowkit.validate_to_files(orders, SCHEMA, accepted, rejected)
@@ -117,7 +111,6 @@ def test_validate_to_files(orders, tmp_path):
     assert err.value.filename == accepted
 
 
-@needs("rowkit_validate_outcome")
 def test_outcome(orders):
     assert rowkit.outcome(orders, SCHEMA) is False
     assert rowkit.outcome("id,status\n1,open\n", SCHEMA, text_format="csv") is True
@@ -130,8 +123,6 @@ def test_outcome(orders):
         rowkit.outcome(orders, SCHEMA, text_format="xml")
 
 
-@needs("rowkit_validate_to_files")
-@needs("rowkit_validate_outcome")
 def test_files_and_outcome_agree_with_the_validator(write, tmp_path):
     path = write("mix.csv", 'id,status\n5,open\n7\n-1,"cl,osed",x\n2,"say ""hi"""\n3,closed\n')
     rows = list(rowkit.Validator(path, SCHEMA))
