@@ -31,21 +31,16 @@ TEST(JsonValue, BuildsTheTreeInTextOrder) {
     EXPECT_EQ(members[1].key, "a");
     EXPECT_EQ(members[1].value.kind, Kind::object);
     EXPECT_EQ(members[1].value.count, 0u);
-    auto n = members[0].value.arrayItems();
-    ASSERT_EQ(n.size(), 10u);
-    const Kind kinds[] = {Kind::boolean,  Kind::null_value, Kind::string,  Kind::floating,
-                          Kind::floating, Kind::floating,   Kind::integer, Kind::integer,
-                          Kind::integer,  Kind::integer_text};
-    for (size_t i = 0; i < n.size(); ++i) EXPECT_EQ(n[i].kind, kinds[i]) << i;
-    EXPECT_TRUE(n[0].boolean);
-    EXPECT_EQ(n[2].text, "x");
-    EXPECT_EQ(n[3].floating, -2.5);
-    EXPECT_EQ(n[4].floating, 100.0);
-    EXPECT_EQ(n[5].floating, 0.0);
-    EXPECT_EQ(n[6].integer, 0);
-    EXPECT_EQ(n[7].integer, INT64_MAX);
-    EXPECT_EQ(n[8].integer, INT64_MIN);
-    EXPECT_EQ(n[9].text, "-92233720368547758090");
+    std::string got;
+    for (const auto &v : members[0].value.arrayItems())
+        got += v.kind == Kind::boolean      ? std::string(v.boolean ? "T " : "F ")
+               : v.kind == Kind::null_value ? std::string("N ")
+               : v.kind == Kind::floating   ? "f" + std::to_string(v.floating) + " "
+               : v.kind == Kind::integer    ? "i" + std::to_string(v.integer) + " "
+               : v.kind == Kind::string     ? "s" + std::string(v.text) + " "
+                                            : "t" + std::string(v.text) + " ";
+    EXPECT_EQ(got, "T N sx f-2.500000 f100.000000 f0.000000 i0 i9223372036854775807 "
+                   "i-9223372036854775808 t-92233720368547758090 ");
     EXPECT_FALSE(accepts("1e400") || accepts("-1e400"));
 }
 

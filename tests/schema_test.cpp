@@ -13,14 +13,15 @@
 
 using namespace rowkit;
 
-static rowkit::Result<Schema> parse(const std::string &text) {
+static rowkit::Result<Schema> parse(const std::string &text, ErrorDetail *detail = nullptr) {
     static const std::vector<OwnedStr> header = [] {
         std::vector<OwnedStr> out(5);
         const char *names[] = {"id", "name", "age", "tag", "id"};
         for (size_t i = 0; i < out.size(); ++i) EXPECT_TRUE(OwnedStr::copy(names[i], &out[i]));
         return out;
     }();
-    return rowkit::parseSchema(std::span<const OwnedStr>(header.data(), header.size()), text);
+    return rowkit::parseSchema(std::span<const OwnedStr>(header.data(), header.size()), text,
+                               detail);
 }
 
 // A rule as text: column, name, type number, then what is set, in order.
@@ -109,15 +110,9 @@ TEST(Schema, WrongShapesKindsAndColumns) {
          Error::UnknownColumn},
         {"{\"i\\\"d\\n\":{}}", R"(column "i\"d\n" is not in the header)", Error::UnknownColumn},
     };
-    static const std::vector<OwnedStr> header = [] {
-        std::vector<OwnedStr> out(2);
-        EXPECT_TRUE(OwnedStr::copy("id", &out[0]) && OwnedStr::copy("name", &out[1]));
-        return out;
-    }();
     for (const auto &c : cases) {
         ErrorDetail detail;
-        auto s =
-            parseSchema(std::span<const OwnedStr>(header.data(), header.size()), c.text, &detail);
+        auto s = parse(c.text, &detail);
         ASSERT_FALSE(s.ok()) << c.text;
         EXPECT_EQ(s.error(), c.error) << c.text;
         EXPECT_EQ(detail.text(), c.detail) << c.text;
