@@ -118,8 +118,7 @@ std::string collectOf(Ctx *ctx) {
     return out;
 }
 
-std::string columnarOf(Ctx *ctx) {
-    CollectColumnarCtx *cc = rowkit_collect_columnar(ctx);
+std::string columnarResult(CollectColumnarCtx *cc) {
     if (!cc) return "!" + lastError();
     std::string out = std::to_string(rowkit_collect_columnar_n_rows(cc)) + ":";
     for (size_t c = 0; c < rowkit_collect_columnar_n_cols(cc); ++c) {
@@ -131,6 +130,20 @@ std::string columnarOf(Ctx *ctx) {
     }
     rowkit_collect_columnar_close(cc);
     return out;
+}
+
+std::string columnarOf(Ctx *ctx) { return columnarResult(rowkit_collect_columnar(ctx)); }
+
+// The parallel collect on two workers, its allocations failing on whichever
+// thread they happen: a worker's failure must never pass for a skipped line.
+std::string parallelOf(const std::string &path, bool where) {
+    return columnarResult(rowkit_parallel_collect_columnar(
+        path.c_str(), ',', where ? kWhere : nullptr, where ? 2 : 0, 1, 2));
+}
+
+std::string countOf(Ctx *ctx) {
+    const int64_t n = rowkit_count(ctx);
+    return n < 0 ? "!" + lastError() : std::to_string(n);
 }
 
 std::string reportOf(const std::string &path) {
@@ -162,6 +175,9 @@ std::vector<SweptCall> sweptCalls() {
         "collect failed: OutOfMemory"};
     const std::set<std::string> validate_messages = {
         "validate failed: OutOfMemory", "out of memory rendering report", "out of memory"};
+    const std::set<std::string> parallel_messages = {
+        "out of memory allocating predicates", "out of memory allocating IN values",
+        "parallel scan failed: OutOfMemory", "out of memory allocating columnar collect context"};
     return {
         {"open csv", opened(in.csv, true), nullptr, open_messages},
         {"open json array", opened(in.array, false), nullptr, open_messages},
@@ -171,18 +187,8 @@ std::vector<SweptCall> sweptCalls() {
              return rowkit_open_range(in.csv.c_str(), &o, 40, 150000);
          },
          nullptr, open_messages},
-        {"count csv", opened(in.csv, true),
-         [](Ctx *ctx) {
-             const int64_t n = rowkit_count(ctx);
-             return n < 0 ? "!" + lastError() : std::to_string(n);
-         },
-         {"count failed: OutOfMemory"}},
-        {"count ndjson", opened(in.ndjson, true),
-         [](Ctx *ctx) {
-             const int64_t n = rowkit_count(ctx);
-             return n < 0 ? "!" + lastError() : std::to_string(n);
-         },
-         {"count failed: OutOfMemory"}},
+        {"count csv", opened(in.csv, true), countOf, {"count failed: OutOfMemory"}},
+        {"count ndjson", opened(in.ndjson, true), countOf, {"count failed: OutOfMemory"}},
         {"aggregate csv", opened(in.csv, true), aggregateOf, {"aggregate failed: OutOfMemory"}},
         {"aggregate ndjson", opened(in.ndjson, false), aggregateOf,
          {"aggregate failed: OutOfMemory"}},
@@ -192,6 +198,10 @@ std::vector<SweptCall> sweptCalls() {
         {"columnar json array", opened(in.array, false), columnarOf, columnar_messages, true},
         {"validate json array", nullptr, [&in](Ctx *) { return reportOf(in.array); },
          validate_messages},
+        {"parallel columnar csv", nullptr, [&in](Ctx *) { return parallelOf(in.csv, true); },
+         parallel_messages},
+        {"parallel columnar ndjson", nullptr, [&in](Ctx *) { return parallelOf(in.ndjson, false); },
+         parallel_messages},
     };
 }
 
