@@ -18,12 +18,8 @@ namespace {
 
 // Every chunk size up to 40, a few primes past it, and the default.
 std::vector<size_t> chunkSizes() {
-    std::vector<size_t> sizes;
-    for (size_t n = 1; n <= 40; ++n)
-        sizes.push_back(n);
-    for (size_t n : {61u, 127u, 509u, 4093u})
-        sizes.push_back(n);
-    sizes.push_back(kDefaultChunkSize);
+    std::vector<size_t> sizes = {61, 127, 509, 4093, kDefaultChunkSize};
+    for (size_t n = 1; n <= 40; ++n) sizes.push_back(n);
     return sizes;
 }
 
@@ -65,51 +61,53 @@ std::string lines(ChunkReader &r) {
     }
 }
 
-// What lines() gives for `text`, and how many lines countRemainingLines
-// finds in it.
-std::string expectedLines(std::string_view text, size_t *count) {
-    std::string out;
-    *count = 0;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        out.append(trimCR(line)) += '|';
-        ++*count;
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+// Three readers made by `init` give exactly `want` as bytes (no chunk
+// longer than `chunk`), as lines and as a line count.
+template <typename Init>
+void expectReads(Init init, const std::string &want, size_t chunk, const std::string &what) {
+    SCOPED_TRACE(what + " chunk " + std::to_string(chunk));
+    std::string want_lines;
+    size_t want_count = 0;
+    for (std::string_view rest = want; !rest.empty(); ++want_count) {
+        const size_t end = rest.find('\n');
+        want_lines.append(trimCR(rest.substr(0, end))) += '|';
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
-    return out;
+    ChunkReader r[3];
+    for (ChunkReader &one : r) ASSERT_TRUE(init(one).ok());
+    EXPECT_EQ(drain(r[0], chunk), want);
+    EXPECT_EQ(lines(r[1]), want_lines);
+    Result<size_t> count = r[2].countRemainingLines();
+    ASSERT_TRUE(count.ok());
+    EXPECT_EQ(*count, want_count);
 }
 
 }  // namespace
 
-// Ranges at the start, in the middle, to the end, past the end and empty:
-// each reader gives exactly its range's bytes, lines and line count, at every
-// chunk size. The readers share one descriptor, whose own offset they never
-// move and which they never close.
-TEST(ChunkReader, RangesOfASharedDescriptor) {
+// A whole file (the reader owns the descriptor), bytes held in memory, and
+// ranges of a shared descriptor at the start, in the middle, to the end,
+// past the end and empty: each gives exactly its bytes, lines and line count
+// at every chunk size. Range readers never move the descriptor's own offset
+// and never close it.
+TEST(ChunkReader, EverySourceAtEveryChunkSizeAndItsErrors) {
     rowkit_test::TempDir dir;
     const std::string text = makeText();
+    const std::string path = dir.write("t.txt", text);
     const uint64_t n = text.size();
-    const int fd = ::open(dir.write("t.txt", text).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const std::pair<uint64_t, uint64_t> ranges[] = {{0, 0},          {0, n},     {0, 100},
                                                     {100, 517},      {517, n},   {n, n},
                                                     {300, n + 1000}, {600, 200}, {n + 5, n + 9}};
-    for (auto [begin, end] : ranges) {
-        const std::string want = begin < n && begin < end ? text.substr(begin, end - begin) : "";
-        size_t want_count = 0;
-        const std::string want_lines = expectedLines(want, &want_count);
-        for (size_t chunk : chunkSizes()) {
-            ChunkReader bytes_reader, line_reader, count_reader;
-            ASSERT_TRUE(bytes_reader.initRange(fd, begin, end, chunk).ok());
-            ASSERT_TRUE(line_reader.initRange(fd, begin, end, chunk).ok());
-            ASSERT_TRUE(count_reader.initRange(fd, begin, end, chunk).ok());
-            EXPECT_EQ(drain(bytes_reader, chunk), want)
-                << begin << ".." << end << " chunk " << chunk;
-            EXPECT_EQ(lines(line_reader), want_lines) << begin << ".." << end << " chunk " << chunk;
-            Result<size_t> count = count_reader.countRemainingLines();
-            ASSERT_TRUE(count.ok());
-            EXPECT_EQ(*count, want_count) << begin << ".." << end << " chunk " << chunk;
+    for (size_t chunk : chunkSizes()) {
+        expectReads([&](ChunkReader &r) { return r.openFile(path.c_str(), chunk); }, text, chunk,
+                    "file");
+        expectReads([&](ChunkReader &r) { return r.initBytes(text, chunk); }, text, chunk, "bytes");
+        for (const auto &[begin, end] : ranges) {
+            const uint64_t b = begin, e = end;
+            expectReads([&](ChunkReader &r) { return r.initRange(fd, b, e, chunk); },
+                        b < n && b < e ? text.substr(b, e - b) : "", chunk,
+                        std::to_string(b) + ".." + std::to_string(e));
         }
     }
     // Two readers over the halves, refilled in turn, each keep to their own.
@@ -128,29 +126,8 @@ TEST(ChunkReader, RangesOfASharedDescriptor) {
     EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 0);
     EXPECT_NE(::fcntl(fd, F_GETFD), -1);
     ::close(fd);
-}
-
-// A whole file (the reader owns the descriptor) and bytes held in memory give
-// the same bytes, lines and count at every chunk size; each source refuses a
-// zero chunk size first, and the whole ones refuse empty input.
-TEST(ChunkReader, FilesBytesAndErrors) {
-    rowkit_test::TempDir dir;
-    const std::string text = makeText();
-    const std::string path = dir.write("t.txt", text);
-    size_t want_count = 0;
-    const std::string want_lines = expectedLines(text, &want_count);
-    for (size_t chunk : chunkSizes()) {
-        for (int source = 0; source < 2; ++source) {
-            ChunkReader r[3];
-            for (ChunkReader &one : r) {
-                Status s = source ? one.initBytes(text, chunk) : one.openFile(path.c_str(), chunk);
-                ASSERT_TRUE(s.ok()) << source << " chunk " << chunk;
-            }
-            EXPECT_EQ(drain(r[0], chunk), text) << source << " chunk " << chunk;
-            EXPECT_EQ(lines(r[1]), want_lines) << source << " chunk " << chunk;
-            EXPECT_EQ(*r[2].countRemainingLines(), want_count) << source << " chunk " << chunk;
-        }
-    }
+    // Each source refuses a zero chunk size first, and the whole ones refuse
+    // empty input.
     ChunkReader r;
     EXPECT_EQ(r.openFile((dir.path() + "/none").c_str(), 0).error(), Error::InvalidChunkSize);
     EXPECT_EQ(r.initBytes("", 0).error(), Error::InvalidChunkSize);
