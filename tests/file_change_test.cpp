@@ -92,9 +92,11 @@ TEST(FileChange, ACutFileFailsAfterTheRowsBeforeTheCut) {
         size_t after_rows;  // rows read before the file changes
         size_t size;        // its new size
         bool rewrite;       // new bytes of the other version up to that size
+        bool count_first = false;  // counting meets the cut, not reading
     };
     const Cut cuts[] = {{0, 0, false},          {0, 300000, false},       {0, 400001, true},
-                        {kRows / 2, 520000, false}, {kRows / 2, 600001, true}, {100, 1, false}};
+                        {kRows / 2, 520000, false}, {kRows / 2, 600001, true}, {100, 1, false},
+                        {0, 300000, false, true}};
     for (const Cut &cut : cuts) {
         const std::string path = dir.write("t.csv", text);
         Ctx *ctx = rowkit_open(path.c_str(), nullptr);
@@ -105,23 +107,18 @@ TEST(FileChange, ACutFileFailsAfterTheRowsBeforeTheCut) {
             dir.write("t.csv", ("id,text\n" + csvRows(0, kRows, 'A')).substr(0, cut.size));
         else
             ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(cut.size)), 0);
-        EXPECT_EQ(readChecked(ctx, &next, SIZE_MAX), -1) << cut.size;
-        EXPECT_EQ(lastError(), "next failed: FileTruncated");
+        if (!cut.count_first) {
+            EXPECT_EQ(readChecked(ctx, &next, SIZE_MAX), -1) << cut.size;
+            EXPECT_EQ(lastError(), "next failed: FileTruncated");
+        }
         // Only rows of the first chunk (read at the open) or, for a later
         // cut, of the chunks before it.
         EXPECT_LT(next, kRows);
-        EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), -1);
         EXPECT_EQ(rowkit_count(ctx), -1);
         EXPECT_EQ(lastError(), "count failed: FileTruncated");
+        EXPECT_EQ(rowkit_next(ctx, nullptr, nullptr), -1);
         rowkit_close(ctx);
     }
-    // Counting meets the cut too.
-    const std::string path = dir.write("t.csv", text);
-    Ctx *ctx = rowkit_open(path.c_str(), nullptr);
-    ASSERT_EQ(truncate(path.c_str(), 300000), 0);
-    EXPECT_EQ(rowkit_count(ctx), -1);
-    EXPECT_EQ(lastError(), "count failed: FileTruncated");
-    rowkit_close(ctx);
 }
 
 // The JSON records reader in both forms, in small chunks: growth is not
@@ -158,10 +155,9 @@ TEST(FileChange, JsonRecordsInBothForms) {
                     break;
                 }
                 if (!r->has_value()) break;
-                rowkit::Row row = **r;
-                ASSERT_EQ(row.size(), 2u);
-                EXPECT_EQ(row[0], std::to_string(rows));
-                EXPECT_EQ(row[1], payload(rows, 'a'));
+                ASSERT_EQ((**r).size(), 2u);
+                EXPECT_TRUE((**r)[0] == std::to_string(rows) && (**r)[1] == payload(rows, 'a'))
+                    << "row " << rows;
                 ++rows;
             }
             EXPECT_EQ(rows == 200, change == 0) << rows;
