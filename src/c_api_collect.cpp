@@ -10,6 +10,56 @@ using namespace rowkit;
 
 namespace {
 
+// Sizes a collect's buffers for the whole input once its first 64 KiB have
+// been read, from what they put in the buffers: growing as rows come moves
+// a large result several times and faults its pages in again each time;
+// one early estimate lets it reach its final size in one step. Capacity
+// never filled is address space only, and a buffer whose estimate falls
+// short grows as usual. Not done with a limit (the result may stay small)
+// or where the input's size is unknown (a pipe).
+class EarlySizer {
+public:
+    explicit EarlySizer(const Query &q)
+        : active_(!q.limit && q.source.bytesLeft() > 0), start_(q.source.bytesConsumed()) {}
+
+    // The factor to scale the buffers by, once, when the sample has been
+    // read and enough input is left for it to matter.
+    std::optional<double> due(const Query &q) {
+        if (!active_) return std::nullopt;
+        const uint64_t seen = q.source.bytesConsumed() - start_;
+        if (seen < kSampleBytes) return std::nullopt;
+        active_ = false;
+        const uint64_t left = q.source.bytesLeft();
+        if (left <= seen) return std::nullopt;
+        // All the input over the part seen, with a sixteenth to spare.
+        return static_cast<double>(seen + left) / static_cast<double>(seen) * 1.0625;
+    }
+
+private:
+    static constexpr uint64_t kSampleBytes = 65536;
+    bool active_;
+    uint64_t start_;
+};
+
+// The size `n` scaled by `scale`, within `limit`.
+size_t scaled(size_t n, double scale, size_t extra, double limit) {
+    double want = static_cast<double>(n) * scale + static_cast<double>(extra);
+    return static_cast<size_t>(want < limit ? want : limit);
+}
+
+// Estimates that cannot be had are no failure: the buffers then grow as
+// they fill.
+void reserveScaled(CollectCtx &cc, double scale) {
+    (void)cc.buf.reserve(scaled(cc.buf.size(), scale, 64, static_cast<double>(SIZE_MAX / 2)));
+}
+void reserveScaled(CollectColumnarCtx &cc, double scale) {
+    const double data_limit = static_cast<double>(columnByteLimit());
+    for (ColumnBuf &c : cc.columns) {
+        (void)c.data.reserve(scaled(c.data.size(), scale, 64, data_limit));
+        (void)c.offsets.reserve(scaled(c.offsets.size(), scale, 16, data_limit));
+    }
+}
+
 // A result without rows has no columns, whatever the query's width.
 void dropColumns(CollectCtx &cc) { cc.n_cols = 0; }
 void dropColumns(CollectColumnarCtx &cc) { cc.deinitAndFree(); }
@@ -30,6 +80,7 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
         freeHandle(handle);
         return nullptr;
     }
+    EarlySizer sizer(ctx->query);
     for (;;) {
         RowResult r = ctx->query.next();
         if (!r.ok()) {
@@ -41,6 +92,7 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
             return handle;
         }
         if (!append(*handle, **r)) break;
+        if (const std::optional<double> scale = sizer.due(ctx->query)) reserveScaled(*handle, *scale);
     }
     freeHandle(handle);
     return nullptr;

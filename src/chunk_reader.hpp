@@ -108,6 +108,12 @@ public:
     // Bytes of the source consumed so far: read from it, less what the chunk
     // still holds unread. Counted from the start of a range.
     uint64_t bytesConsumed() const { return offset_ - begin_ - (len_ - pos_); }
+    // Bytes of the source not consumed yet, as far as its size is known: 0
+    // for a pipe or a device.
+    uint64_t bytesLeft() const {
+        if (end_ == UINT64_MAX || end_ <= position()) return 0;
+        return end_ - position();
+    }
 
     // ---- lines ------------------------------------------------------------
 

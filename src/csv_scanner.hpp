@@ -68,6 +68,7 @@ public:
     void setStopAfterColumn(std::optional<size_t> column) { stop_after_column_ = column; }
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
+    uint64_t bytesLeft() const { return reader_.bytesLeft(); }
 
     // Where the record last read or failed begins: the header (line 1) until
     // a row is read. Every line is one record.

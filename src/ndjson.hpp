@@ -226,6 +226,7 @@ public:
     Mode mode() const { return mode_; }
     const InputLimits &limits() const { return limits_; }
     uint64_t bytesConsumed() const { return reader_.bytesConsumed(); }
+    uint64_t bytesLeft() const { return reader_.bytesLeft(); }
 
     // Where the record last read or failed begins: a line's first byte, an
     // array element's '{' (and its line), the first record's first byte that

@@ -78,6 +78,10 @@ public:
     uint64_t bytesConsumed() const {
         return format == Format::csv ? csv.bytesConsumed() : ndjson.bytesConsumed();
     }
+    // Input bytes left to it, when the input's size is known; else 0.
+    uint64_t bytesLeft() const {
+        return format == Format::csv ? csv.bytesLeft() : ndjson.bytesLeft();
+    }
     // The open reader's position().
     RecordPosition position() const {
         return format == Format::csv ? csv.position() : ndjson.position();
