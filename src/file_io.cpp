@@ -78,8 +78,10 @@ static int openRetrying(const char *path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-Result<OpenedFile> openForReading(const char *path) {
-    const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC);
+// Opens `path` with `flags` and learns what it is: IsDir for a directory,
+// the size for a regular file.
+static Result<OpenedFile> openAndStat(const char *path, int flags) {
+    const int fd = openRetrying(path, flags);
     if (fd < 0) return errorFromErrno(errno);
     OpenedFile out;
     out.file = FileHandle(fd);
@@ -91,23 +93,21 @@ Result<OpenedFile> openForReading(const char *path) {
     return out;
 }
 
+Result<OpenedFile> openForReading(const char *path) {
+    return openAndStat(path, O_RDONLY | O_CLOEXEC);
+}
+
 Result<OpenedFile> openRegularFile(const char *path) {
     // Without O_NONBLOCK, opening a named pipe blocks until a writer opens
     // it; the flag changes nothing for a regular file's reads, and it is
     // cleared once the file is known to be one.
-    const int fd = openRetrying(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errorFromErrno(errno);
-    OpenedFile out;
-    out.file = FileHandle(fd);
-    struct stat st;
-    if (fstat(fd, &st) != 0) return errorFromErrno(errno);
-    if (S_ISDIR(st.st_mode)) return Error::IsDir;
-    if (!S_ISREG(st.st_mode)) return Error::NotRegularFile;
+    Result<OpenedFile> opened = openAndStat(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (!opened.ok()) return opened.error();
+    if (!opened->regular) return Error::NotRegularFile;
+    const int fd = opened->file.fd();
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return errorFromErrno(errno);
-    out.regular = true;
-    out.size = static_cast<uint64_t>(st.st_size);
-    return out;
+    return opened;
 }
 
 Result<OpenedFile> openNonEmpty(const char *path) {
