@@ -24,7 +24,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("csv", nargs="?", default=os.path.join(ROOT, "bench", "data", "rows.csv"))
-    parser.add_argument("--blocksize", default="4MiB")
+    parser.add_argument("--blocksize", default="256MiB")
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
     if "ROWKIT_LIBRARY" not in os.environ:

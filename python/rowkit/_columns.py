@@ -36,7 +36,11 @@ try:
 except ImportError:  # the standard-library path below still works
     np = None  # type: ignore[assignment]
 
-_CHUNK_VALUES = 1 << 14
+# Values handled at once. Every temporary of a chunk (at most 8 bytes per
+# value) stays well below 128 KiB: Dask's worker processes fix glibc's mmap
+# threshold there (through MALLOC_TRIM_THRESHOLD_), and a temporary at or
+# above it would be a fresh mapping, faulted in page by page, every chunk.
+_CHUNK_VALUES = 1 << 12
 _DEDUP_MIN_ROWS = 512
 # Up to this many values are decoded one by one rather than in chunks.
 _FEW_VALUES = 2048

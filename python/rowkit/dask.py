@@ -111,7 +111,11 @@ def _plan_file(path: str, block: int) -> Tuple[Tuple[str, ...], List[Tuple[int, 
         header = _header_of(ctx)
     finally:
         lib.rowkit_close(ctx)
-    return header, [(start, min(start + block, size)) for start in range(0, max(size, 1), block)]
+    # As many partitions as blocks of `block` bytes, cut evenly: a file a
+    # few bytes longer than one block gives two halves, not a block and a
+    # sliver, so the workers get equal shares.
+    parts = max(1, -(-size // block))
+    return header, [(size * i // parts, size * (i + 1) // parts) for i in range(parts)]
 
 
 def _result_columns(header: Sequence[str], options: _Options) -> Tuple[List[str], List[int]]:
@@ -159,9 +163,11 @@ def read(
     """Reads CSV or JSON-records files into a :class:`dask.dataframe.DataFrame`.
 
     ``paths`` is one path, a list of paths, or glob patterns (their matches
-    sorted). Every file gives one partition per ``blocksize`` bytes (an int,
-    or a text such as ``"256MiB"`` or ``"64MB"``), a JSON array one partition;
-    partitions come in file order and, within a file, in byte order, and
+    sorted). A file of N bytes gives ceil(N / ``blocksize``) partitions (an
+    int, or a text such as ``"256MiB"`` or ``"64MB"``) over byte ranges of
+    equal length, so none is longer than ``blocksize``; a JSON array gives
+    one partition. Partitions come in file order and, within a file, in
+    byte order, and
     each one's index starts at 0 as in ``dask.dataframe.read_csv``.
 
     ``columns``, ``where`` and ``negate`` are those of :func:`rowkit.open`

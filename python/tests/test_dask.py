@@ -103,6 +103,12 @@ def test_options_formats_and_partitions(write, csv_files):
         assert df.npartitions == parts
         pd.testing.assert_frame_equal(df.compute(scheduler="sync").reset_index(drop=True),
                                       rowkit.read_pandas(path, threads=1))
+    # A file a little longer than one block is cut into halves, not into a
+    # block and a sliver that holds no row.
+    halves = write("h.csv", "n\n" + "".join(f"{i:05}\n" for i in range(200)))
+    lengths = rowkit.dask.read(halves, blocksize=1000).map_partitions(len).compute(
+        scheduler="sync")
+    assert os.path.getsize(halves) > 1000 and lengths.tolist() == [100, 100]
     tiny = write("tiny.csv", "a,b\n1,2\n")
     got = rowkit.dask.read(tiny, blocksize=1).compute(scheduler="sync")
     assert got.values.tolist() == [["1", "2"]]
