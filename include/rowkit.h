@@ -286,6 +286,47 @@ uint64_t rowkit_line_number(Ctx *ctx);
 void rowkit_close(Ctx *ctx);
 
 /* ==========================================================================
+ * Progress
+ * ========================================================================== */
+
+/* A progress callback: `bytes_done` of the input's `bytes_total` bytes have
+ * been read. `user` is the pointer given to rowkit_set_progress. */
+typedef void (*RowkitProgressFn)(void *user, uint64_t bytes_done, uint64_t bytes_total);
+
+/* Registers `fn`, called with `user`, for the calls that read a whole input
+ * and are made later on the calling thread. The registration belongs to the
+ * thread: other threads' calls never see it, and a NULL fn removes it. A
+ * call uses the registration it found when it began. Never fails and never
+ * touches the last-error message.
+ *
+ * The calls that report are rowkit_count, rowkit_aggregate, rowkit_topk,
+ * rowkit_order_by, rowkit_collect, rowkit_collect_columnar,
+ * rowkit_parallel_collect_columnar, rowkit_validate,
+ * rowkit_validate_to_files and rowkit_validate_outcome; opens, row cursors
+ * and batches do not. While one of them reads, fn is called each time a
+ * chunk of input has been consumed (every 256 KiB by default, never per
+ * row), and always on the registering thread: the worker threads of
+ * rowkit_parallel_collect_columnar only count what they read, and the
+ * calling thread reports their sum about ten times a second while it waits
+ * for them (on systems without a timed thread join, as each thread ends).
+ *
+ * bytes_done counts the input bytes consumed so far, as rowkit_bytes_read
+ * does (from the start of the range on a rowkit_open_range handle, so a
+ * call on a handle starts from what its open and earlier calls read), and
+ * never decreases during a call. bytes_total is the input's size: the
+ * file's, a range's length, the text's length for rowkit_validate_outcome
+ * on bytes in memory; 0 when it is not known (a pipe or a device). When
+ * the size is known and the call reads the input to its end (a JSON array
+ * ends at its closing ']'), its last report has bytes_done == bytes_total.
+ * A call that stops earlier (a limit, an error, an outcome answered at the
+ * first invalid row) or finds its handle's input read already may end
+ * without that report, or without any.
+ *
+ * fn runs inside the call: it should return quickly and must not use the
+ * handle being read. */
+void rowkit_set_progress(RowkitProgressFn fn, void *user);
+
+/* ==========================================================================
  * Counting
  * ========================================================================== */
 

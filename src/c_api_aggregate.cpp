@@ -2,6 +2,7 @@
 #include "aggregate.hpp"
 #include "c_api_internal.hpp"
 #include "errors.hpp"
+#include "progress.hpp"
 #include "rowkit.h"
 
 using namespace rowkit;
@@ -12,6 +13,7 @@ ROWKIT_EXPORT int rowkit_aggregate(Ctx *ctx, size_t column, AggC *out) {
         setError("output pointer is null");
         return -1;
     }
+    ProgressScope progress;
     Result<AggResult> agg = aggregate(ctx->query, column);
     if (!agg.ok()) {
         setReadError("aggregate failed: ", agg.error(), ctx->query);

@@ -4,6 +4,7 @@
 #include "c_api_internal.hpp"
 #include "collect.hpp"
 #include "errors.hpp"
+#include "progress.hpp"
 #include "rowkit.h"
 
 using namespace rowkit;
@@ -80,6 +81,7 @@ Handle *drainInto(Ctx *ctx, const char *alloc_message, Prepare prepare, Append a
         freeHandle(handle);
         return nullptr;
     }
+    ProgressScope progress;
     EarlySizer sizer(ctx->query);
     for (;;) {
         RowResult r = ctx->query.next();

@@ -5,6 +5,7 @@
 #include "errors.hpp"
 #include "field_buffers.hpp"
 #include "order.hpp"
+#include "progress.hpp"
 #include "rowkit.h"
 
 using namespace rowkit;
@@ -19,6 +20,7 @@ struct OrderByCtx {
 
 ROWKIT_EXPORT OrderByCtx *rowkit_order_by(Ctx *ctx, size_t column, int descending) {
     if (!enterScannerCall(ctx)) return nullptr;
+    ProgressScope progress;
     return newResultHandle<OrderByCtx>(
         orderBy(ctx->query, column, descending != 0),
         "order_by failed: ", "out of memory allocating order_by context", ctx->query);

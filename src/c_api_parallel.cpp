@@ -4,6 +4,7 @@
 #include "collect.hpp"
 #include "errors.hpp"
 #include "parallel.hpp"
+#include "progress.hpp"
 #include "rowkit.h"
 
 using namespace rowkit;
@@ -22,6 +23,7 @@ ROWKIT_EXPORT CollectColumnarCtx *rowkit_parallel_collect_columnar(const char *p
     Vec<Predicate> predicates;
     Vec<InValues> in_values;
     if (!buildPredicates(where, n_where, predicates, in_values)) return nullptr;
+    ProgressScope progress;
     Result<ColumnarScanResult> scanned = parallelScanColumnar(
         path, static_cast<char>(delimiter),
         std::span<const Predicate>(predicates.data(), predicates.size()), negate != 0, num_threads);

@@ -4,6 +4,7 @@
 
 #include "c_api_internal.hpp"
 #include "errors.hpp"
+#include "progress.hpp"
 #include "field_buffers.hpp"
 #include "rowkit.h"
 #include "topk.hpp"
@@ -21,6 +22,7 @@ struct TopkCtx {
 
 ROWKIT_EXPORT TopkCtx *rowkit_topk(Ctx *ctx, size_t column, size_t k, int descending) {
     if (!enterScannerCall(ctx)) return nullptr;
+    ProgressScope progress;
     TopkCtx *tctx =
         newResultHandle<TopkCtx>(topK(ctx->query, column, k, descending != 0),
                                  "topk failed: ", "out of memory allocating topk context",

@@ -5,6 +5,7 @@
 
 #include "c_api_internal.hpp"
 #include "errors.hpp"
+#include "progress.hpp"
 #include "rowkit.h"
 #include "validate.hpp"
 #include "validate_files.hpp"
@@ -28,6 +29,7 @@ ROWKIT_EXPORT ValidationReport *rowkit_validate(const char *path, const char *sc
                                                 size_t max_errors) {
     if (!enterSchemaCall(path, schema_json)) return nullptr;
     const size_t limit = max_errors == 0 ? kDefaultMaxErrors : max_errors;
+    ProgressScope progress;
     ErrorDetail detail;
     Result<Report> report =
         validateJson(path, std::string_view(schema_json, std::strlen(schema_json)), limit, &detail);
@@ -62,6 +64,7 @@ ROWKIT_EXPORT int rowkit_validate_to_files(const char *path, const char *schema_
         setError("validate_to_files requires input, schema, two outputs and stats");
         return -1;
     }
+    ProgressScope progress;
     Result<SplitStats> stats = validateToFiles(
         path, std::string_view(schema_json, std::strlen(schema_json)), accepted, rejected);
     if (!stats.ok()) {
@@ -105,6 +108,7 @@ ROWKIT_EXPORT char *rowkit_validate_outcome(const uint8_t *input, size_t input_l
         setError("invalid validation options");
         return nullptr;
     }
+    ProgressScope progress;
     Result<Validator> v = openOutcomeValidator(
         input, input_len, std::string_view(schema_json, std::strlen(schema_json)), format);
     if (!v.ok()) {

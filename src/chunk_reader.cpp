@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "byte_search.hpp"
+#include "progress.hpp"
 #include "simd_count.hpp"
 
 namespace rowkit {
@@ -88,6 +89,9 @@ Status ChunkReader::restrictToLines(uint64_t data_start, uint64_t start, uint64_
 }
 
 Status ChunkReader::refill() {
+    // What was read so far is consumed now: the report of a whole-input call.
+    if (ProgressTarget *progress = currentProgress()) [[unlikely]]
+        progress->report(offset_ - begin_, progressTotal(), len_);
     const uint64_t left = end_ - offset_;
     const size_t want = left < cap_ ? static_cast<size_t>(left) : cap_;
     size_t n = 0;
@@ -117,6 +121,14 @@ Status ChunkReader::refill() {
     pos_ = 0;
     if (n == 0) eof_ = true;
     return Status();
+}
+
+void ChunkReader::reportEnd() const {
+    if (ProgressTarget *progress = currentProgress()) [[unlikely]] {
+        const uint64_t total = progressTotal();
+        const uint64_t done = total ? total : offset_ - begin_;
+        progress->report(done, total, done - (chunk_offset_ - begin_));
+    }
 }
 
 Result<bool> ChunkReader::nextLine(const InputLimits &limits, std::string_view *line) {

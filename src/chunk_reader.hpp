@@ -101,7 +101,16 @@ public:
     // Replaces the chunk with the next one, dropping what was left unread.
     // A read of zero bytes means the input has ended. Read errors are
     // returned as they are, after which the position is unknown.
+    //
+    // During a whole-input call with a progress target (progress.hpp), every
+    // refill first reports the bytes read so far as consumed, with the
+    // source's size (0 when unknown) and what the chunk it drops added; so
+    // the refill that finds the end reports the whole source.
     Status refill();
+    // Reports the source as consumed to its end, for a reader that stops
+    // before its last byte because the data ends there (a JSON array's
+    // closing bracket). Nothing without a progress target.
+    void reportEnd() const;
     // Whether a refill found nothing more: with unread() empty, the input
     // is exhausted.
     bool inputEnded() const { return eof_; }
@@ -144,6 +153,10 @@ public:
     RecordPosition linePosition() const { return line_begun_; }
 
 private:
+    // The size progress is reported against: the bytes from begin_ to the
+    // source's end, or 0 when that is not known.
+    uint64_t progressTotal() const { return end_ == UINT64_MAX ? 0 : end_ - begin_; }
+
     struct FreeBytes {
         void operator()(char *p) const { freeBytes(p); }
     };

@@ -291,6 +291,7 @@ Result<bool> NdjsonScanner::nextObject(std::string_view *record) {
                 beginObject(start);
                 continue;
             case JsonArrayScan::Event::array_end:
+                reader_.reportEnd();
                 return false;
             case JsonArrayScan::Event::more:
                 break;
@@ -368,6 +369,7 @@ Result<size_t> NdjsonScanner::skipObjects() {
             if (event == JsonArrayScan::Event::more) break;
             if (event == JsonArrayScan::Event::array_end) {
                 reader_.consume(used);
+                reader_.reportEnd();
                 return objects;
             }
             if (event == JsonArrayScan::Event::object_start) beginObject(chunk.data() + used - 1);

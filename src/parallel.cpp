@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include "chunk_reader.hpp"
 #include "csv_scanner.hpp"
 #include "file_io.hpp"
+#include "progress.hpp"
 
 namespace rowkit {
 
@@ -145,8 +147,53 @@ struct ThreadStart {
 
 void *threadMain(void *arg) {
     ThreadStart *start = static_cast<ThreadStart *>(arg);
-    start->run(start->worker);
+    if (std::atomic<uint64_t> *consumed = start->worker->job->consumed) {
+        ProgressScope counting(consumed);
+        start->run(start->worker);
+    } else {
+        start->run(start->worker);
+    }
     return nullptr;
+}
+
+// The calling thread's reports while the workers run: the bytes before
+// their ranges, plus what they have consumed, of the whole file.
+struct JoinProgress {
+    ProgressTarget *target = nullptr;
+    const std::atomic<uint64_t> *consumed = nullptr;
+    uint64_t before = 0;
+    uint64_t total = 0;
+
+    void report() const {
+        target->report(before + consumed->load(std::memory_order_relaxed), total, 0);
+    }
+};
+
+// Waits for `thread` to end, reporting every 100 ms meanwhile when
+// `progress` is set and the platform has a timed join.
+void joinThread(pthread_t thread, const JoinProgress *progress) {
+#if defined(__GLIBC__)
+    constexpr long kNanosPerSecond = 1000000000L;
+    constexpr long kReportNanos = kNanosPerSecond / 10;
+    if (progress) {
+        for (;;) {
+            struct timespec until;
+            clock_gettime(CLOCK_REALTIME, &until);
+            until.tv_nsec += kReportNanos;
+            if (until.tv_nsec >= kNanosPerSecond) {
+                until.tv_sec += 1;
+                until.tv_nsec -= kNanosPerSecond;
+            }
+            const int rc = pthread_timedjoin_np(thread, nullptr, &until);
+            if (rc == 0) return;
+            if (rc != ETIMEDOUT) break;  // joined below without a deadline
+            progress->report();
+        }
+    }
+#else
+    (void)progress;
+#endif
+    pthread_join(thread, nullptr);
 }
 
 }  // namespace
@@ -173,8 +220,18 @@ Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
         ++started;
     }
     pthread_attr_destroy(&attr);
+    JoinProgress progress;
+    const bool reporting = !workers.empty() && workers[0].job->consumed && currentProgress();
+    if (reporting) {
+        progress.target = currentProgress();
+        progress.consumed = workers[0].job->consumed;
+        progress.before = workers[0].range.start;
+        progress.total = workers[0].range.start + workers[0].job->data_bytes;
+    }
+    if (reporting) progress.report();
     for (size_t i = 0; i < started; ++i)
-        pthread_join(starts[i].thread, nullptr);
+        joinThread(starts[i].thread, reporting ? &progress : nullptr);
+    if (reporting) progress.report();
     return status;
 }
 
@@ -366,7 +423,11 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
         data_start = *after_header;
         // A file of nothing but its header line has no rows and, like a
         // sequential collect without rows, no columns.
-        if (data_start >= file_size) return ColumnarScanResult();
+        if (data_start >= file_size) {
+            if (ProgressTarget *progress = currentProgress())
+                progress->report(file_size, file_size, 0);
+            return ColumnarScanResult();
+        }
     } else {
         Result<JsonHeader> built = buildNdjsonHeader(fd, file_size);
         if (!built.ok()) return built.error();
@@ -382,6 +443,8 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
     Vec<ScanColumnarWorker> workers;
     if (!workers.resize(n_threads)) return Error::OutOfMemory;
     job.data_bytes = file_size - data_start;
+    std::atomic<uint64_t> consumed{0};
+    if (currentProgress()) job.consumed = &consumed;
     job.first_worker = &workers[0];
     for (size_t i = 0; i < n_threads; ++i) {
         workers[i].job = &job;

@@ -73,6 +73,12 @@ using WorkerRun = void (*)(ScanColumnarWorker *);
 // with SystemResources (EAGAIN, or no thread attributes) or Unexpected
 // (other errors), OutOfMemory when the start records cannot be allocated;
 // the threads already started are joined first.
+//
+// When the workers' job counts the bytes they consume and the calling thread
+// has a progress target, each worker thread reports into the count, and the
+// calling thread reports the first range's start plus the count before it
+// waits, about ten times a second while it waits (where a timed join
+// exists), and once more after the last join.
 Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run);
 
 #if ROWKIT_TEST_HOOKS

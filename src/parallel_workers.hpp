@@ -9,6 +9,7 @@
 // predicates and the JSON header, and writes nothing but its own record.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -71,6 +72,9 @@ struct ScanColumnarJob {
     size_t n_cols = 0;                      // columns of the result
     const JsonHeader *header = nullptr;     // JSON records: the columns' keys
     uint64_t data_bytes = 0;                // bytes of every range together
+    // Where the workers add the bytes they consume, for the calling thread
+    // to report while it waits; null when it reports no progress.
+    std::atomic<uint64_t> *consumed = nullptr;
     const ScanColumnarWorker *first_worker = nullptr;  // its columns become the result
 };
 
