@@ -8,6 +8,8 @@ command -v g++ >/dev/null || need+=(g++)
 command -v make >/dev/null || need+=(make)
 command -v nm >/dev/null || need+=(binutils)
 command -v pkg-config >/dev/null || need+=(pkg-config)
+# The command line's progress check runs it on a pseudo-terminal.
+command -v script >/dev/null || need+=(bsdutils)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)

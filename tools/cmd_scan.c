@@ -20,11 +20,11 @@ static CollectColumnarCtx *collect(CommandLine *line, char delimiter, uint64_t t
                                    int quiet)
 {
     COptions filters = filters_options(&line->filters);
-    progress_wait_start(line->input.path, quiet, "scanning");
+    progress_call_start(line->input.path, quiet);
     CollectColumnarCtx *columns =
         rowkit_parallel_collect_columnar(line->input.path, (uint8_t)delimiter, filters.where,
                                          filters.n_where, filters.negate, (size_t)threads);
-    progress_wait_end();
+    progress_call_end();
     if (!columns) {
         fail_library();
         return NULL;

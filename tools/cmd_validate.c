@@ -103,9 +103,9 @@ static int read_stdin(char **out, size_t *length)
 /* The report of rowkit_validate; status 1 when a row is invalid. */
 static int run_report(const char *path, const char *schema, uint64_t max_errors, int quiet)
 {
-    progress_wait_start(path, quiet, "validating");
+    progress_call_start(path, quiet);
     ValidationReport *report = rowkit_validate(path, schema, (size_t)max_errors);
-    progress_wait_end();
+    progress_call_end();
     if (!report)
         return fail_library();
     const char *json = rowkit_validate_json(report);
@@ -122,9 +122,9 @@ static int run_split(const char *path, const char *schema, const char *accepted,
                      const char *rejected, int quiet)
 {
     Stats stats;
-    progress_wait_start(path, quiet, "validating");
+    progress_call_start(path, quiet);
     int rc = rowkit_validate_to_files(path, schema, accepted, rejected, &stats);
-    progress_wait_end();
+    progress_call_end();
     if (rc < 0)
         return fail_library();
     out_str("{\"rows_total\":");
@@ -151,11 +151,11 @@ static int run_outcome(const char *path, int format, const char *schema, int ful
         return STATUS_ERROR;
     }
     if (format == 0)
-        progress_wait_start(path, quiet, "validating");
+        progress_call_start(path, quiet);
     char *outcome = rowkit_validate_outcome(
         format == 0 ? (const uint8_t *)path : (const uint8_t *)text, length, schema, format,
         full);
-    progress_wait_end();
+    progress_call_end();
     free(text);
     if (!outcome)
         return fail_library();

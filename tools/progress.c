@@ -1,11 +1,12 @@
 /* progress.c - the progress line on standard error. */
 #include "progress.h"
 
-#include <pthread.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "rowkit.h"
 
 enum { MIN_SIZE = 64 << 20 };
 static const double REDRAW_SECONDS = 0.1;
@@ -33,7 +34,7 @@ void progress_start(const char *path, int quiet)
     drawn = 0;
     total = (uint64_t)st.st_size;
     start = now();
-    last_draw = start;
+    last_draw = start - REDRAW_SECONDS; /* the first update draws at once */
 }
 
 int progress_active(void) { return active; }
@@ -70,56 +71,22 @@ void progress_end(void)
     active = 0;
 }
 
-static pthread_t waiter;
-static pthread_mutex_t wait_lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t wait_done = PTHREAD_COND_INITIALIZER;
-static int waiting, stop_waiting;
-static const char *wait_doing;
-
-static void *redraw_while_waiting(void *unused)
+static void on_library_progress(void *user, uint64_t done, uint64_t total)
 {
-    (void)unused;
-    pthread_mutex_lock(&wait_lock);
-    while (!stop_waiting) {
-        struct timespec until;
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_nsec += 100 * 1000 * 1000;
-        if (until.tv_nsec >= 1000 * 1000 * 1000) {
-            until.tv_sec++;
-            until.tv_nsec -= 1000 * 1000 * 1000;
-        }
-        pthread_cond_timedwait(&wait_done, &wait_lock, &until);
-        if (stop_waiting)
-            break;
-        unsigned seconds = (unsigned)(now() - start);
-        fprintf(stderr, "\r\033[Krowkit: %s %.1f MB  %u:%02u", wait_doing, (double)total / 1e6,
-                seconds / 60, seconds % 60);
-        fflush(stderr);
-        drawn = 1;
-    }
-    pthread_mutex_unlock(&wait_lock);
-    return NULL;
+    (void)user;
+    (void)total; /* the size progress_start found */
+    progress_update(done);
 }
 
-void progress_wait_start(const char *path, int quiet, const char *doing)
+void progress_call_start(const char *path, int quiet)
 {
     progress_start(path, quiet);
-    if (!active)
-        return;
-    wait_doing = doing;
-    stop_waiting = 0;
-    waiting = pthread_create(&waiter, NULL, redraw_while_waiting, NULL) == 0;
+    if (active)
+        rowkit_set_progress(on_library_progress, NULL);
 }
 
-void progress_wait_end(void)
+void progress_call_end(void)
 {
-    if (waiting) {
-        pthread_mutex_lock(&wait_lock);
-        stop_waiting = 1;
-        pthread_cond_signal(&wait_done);
-        pthread_mutex_unlock(&wait_lock);
-        pthread_join(waiter, NULL);
-        waiting = 0;
-    }
+    rowkit_set_progress(NULL, NULL);
     progress_end();
 }

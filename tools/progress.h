@@ -21,11 +21,11 @@ void progress_clear(void);
 /* Erases the line and stops the display. */
 void progress_end(void);
 
-/* For one library call that reports no position (validate, the parallel
- * scan): under the same conditions, a thread redraws the input's size and
- * the time elapsed until progress_wait_end, which joins it and erases the
- * line. Nothing else may write to standard error in between. */
-void progress_wait_start(const char *path, int quiet, const char *doing);
-void progress_wait_end(void);
+/* Around one library call that reads the whole input (validate, the
+ * parallel scan): starts the display under the conditions above and has the
+ * library report to it; progress_call_end removes the report and erases the
+ * line. */
+void progress_call_start(const char *path, int quiet);
+void progress_call_end(void);
 
 #endif

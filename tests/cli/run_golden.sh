@@ -5,7 +5,8 @@
 #   run_golden.sh ROWKIT FILE.t [--update]
 #
 # In FILE.t a line "$ COMMAND" is run by bash in the current directory, with
-# `rowkit` standing for the program and $WORK naming a fresh directory; the
+# `rowkit` standing for the program ($ROWKIT for a command that another
+# program runs) and $WORK naming a fresh directory; the
 # lines after it are what it must print: standard output as it is, then each
 # line of standard error behind "! ", then "[N]" when the exit status N is
 # not 0 (with pipefail, so that a pipeline shows the program's status). A
@@ -15,6 +16,7 @@
 set -u
 export LC_ALL=C
 rowkit_bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+export ROWKIT=$rowkit_bin
 golden=$2
 WORK=$(mktemp -d)
 export WORK

@@ -90,3 +90,13 @@ $ rowkit validate --stdin csv -s examples/people.schema.json
 ! rowkit: --stdin goes with --outcome
 ! rowkit: usage: rowkit validate FILE --schema SCHEMA [--max-errors N | --accepted A --rejected R | --outcome [--full]] [--quiet]
 [2]
+# A file of more than 64 MiB shows its progress on a terminal (here a
+# pseudo-terminal), drawn from the library's first report on; never with
+# --quiet, and never when standard error is not a terminal.
+$ { echo id,name; yes 12345,abcdefgh | head -n 5000000; } > $WORK/big.csv; echo '{"id": {"type": "integer"}}' > $WORK/id.json
+$ script -qec "$ROWKIT validate $WORK/big.csv -s $WORK/id.json > /dev/null" /dev/null < /dev/null | tr '\r' '\n' | grep -o 'rowkit: *[0-9]*%' | sed -n 1p
+rowkit:   0%
+$ script -qec "$ROWKIT validate $WORK/big.csv -s $WORK/id.json --quiet > /dev/null" /dev/null < /dev/null | wc -c
+0
+$ rowkit validate $WORK/big.csv -s $WORK/id.json --outcome
+true
