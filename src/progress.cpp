@@ -3,7 +3,7 @@
 namespace rowkit {
 
 namespace progress_detail {
-thread_local ProgressTarget *t_target = nullptr;
+constinit thread_local ProgressTarget *t_target = nullptr;
 }
 
 namespace {

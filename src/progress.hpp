@@ -2,8 +2,9 @@
 // callback (rowkit_set_progress); while one of those calls runs on it, a
 // ProgressScope points the thread's chunk readers at a target, and every
 // refill reports to it. Outside such a call, and on threads without a
-// callback, no target is set and a refill pays one test of a thread-local
-// pointer.
+// callback, no target is set and a refill pays one read of a thread-local
+// pointer (constant-initialised, so without an initialisation check) and
+// one test of it.
 #pragma once
 
 #include <atomic>
@@ -33,7 +34,7 @@ struct ProgressTarget {
 };
 
 namespace progress_detail {
-extern thread_local ProgressTarget *t_target;
+extern constinit thread_local ProgressTarget *t_target;
 }
 
 // The target of the whole-input call running on this thread, or null.
