@@ -311,9 +311,9 @@ typedef void (*RowkitProgressFn)(void *user, uint64_t bytes_done, uint64_t bytes
  * for them (on systems without a timed thread join, as each thread ends).
  *
  * bytes_done counts the input bytes consumed so far, as rowkit_bytes_read
- * does (from the start of the range on a rowkit_open_range handle, so a
- * call on a handle starts from what its open and earlier calls read), and
- * never decreases during a call. bytes_total is the input's size: the
+ * counts them: from the start of the input (of the range, on a
+ * rowkit_open_range handle), bytes that a handle's open and earlier calls
+ * read included; it never decreases during a call. bytes_total is the input's size: the
  * file's, a range's length, the text's length for rowkit_validate_outcome
  * on bytes in memory; 0 when it is not known (a pipe or a device). When
  * the size is known and the call reads the input to its end (a JSON array
