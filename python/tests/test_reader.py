@@ -60,48 +60,42 @@ def test_automatic_max_column_keeps_results(people, c_api):
         assert next(reader) == ("1", "Ada")
 
 
-def test_whole_results_match_the_c_interface(people, c_api):
+def test_whole_results(people):
     with rowkit.open(people) as r:
-        assert r.count() == c_api.count(people) == 6
-    assert rowkit.open(people, where=("age", ">", 25)).count() == c_api.count(
-        people, where=[(2, 2, b"25")])
+        assert r.count() == 6
+    assert rowkit.open(people, where=("age", ">", 25)).count() == 4  # "x" > "25" as bytes
     agg = rowkit.open(people).aggregate("age")
-    ref = c_api.aggregate(people, 2)
-    assert agg == (ref.count, ref.sum, ref.min, ref.max, ref.avg) == (5, 129.5, -2.0, 41.0, 25.9)
+    assert agg == (5, 129.5, -2.0, 41.0, 25.9)
     assert rowkit.open(people, columns=["age"]).aggregate(0) == agg
     assert rowkit.open(people).aggregate("name") == rowkit.Aggregate(0, 0.0, None, None, None)
-    for desc in (True, False):
-        assert rowkit.open(people).topk("age", 3, desc) == c_api.topk(people, 2, 3, desc)
-        assert rowkit.open(people).order_by("city", desc) == c_api.order_by(people, 3, desc)
-    assert [r[0] for r in rowkit.open(people).topk("age", 2)] == ["3", "1"]
+    ids = lambda rows: [r[0] for r in rows]  # noqa: E731
+    assert ids(rowkit.open(people).topk("age", 3, True)) == ["3", "1", "5"]
+    assert ids(rowkit.open(people).topk("age", 3, False)) == ["6", "2", "5"]
+    assert ids(rowkit.open(people).topk("age", 2)) == ["3", "1"]
+    assert ids(rowkit.open(people).order_by("city", True)) == ["4", "6", "1", "2", "5", "3"]
+    assert rowkit.open(people).order_by("city")[:2] == [("3", "Chloé", "41", ""),
+                                                          ("5", "Eli", "30.5", "Haifa")]
     assert rowkit.open(people, columns=["age", "id"]).order_by("age")[0] == ("-2", "6")
 
 
-def test_collects_match_the_c_interface(people, write, c_api):
-    rows = c_api.rows(people)
-    assert rowkit.open(people).collect() == rows
-    raw, n_rows, n_cols = c_api.collect_bytes(people)
-    fields = raw.decode().split("\0")[:-1]
-    assert [tuple(fields[r * n_cols:(r + 1) * n_cols]) for r in range(n_rows)] == rows
+def test_collects(people, write):
+    assert rowkit.open(people).collect() == list(rowkit.open(people))
     cols = rowkit.open(people, columns=["name", "id"], limit=3).collect_columns()
     assert cols == {"name": ["Ada", "Okafor, Ben", "Chloé"], "id": ["1", "2", "3"]}
     # A field holding a NUL byte, ragged rows and a repeated header name.
     odd = write("odd.csv", b"a,b,a\nx\0y,1\n,,,extra\n")
-    got = rowkit.open(odd).collect_columns()
-    ref = c_api.columns_bytes(odd)
-    assert got == {"a": ["x\0y", ""], "b": ["1", ""], "a.1": ["", ""]}
-    assert list(got.values()) == [[v.decode() for v in col] for col in ref]
+    assert rowkit.open(odd).collect_columns() == {"a": ["x\0y", ""], "b": ["1", ""], "a.1": ["", ""]}
     assert rowkit.open(odd).collect() == [("x\0y", "1", ""), ("", "", "")]
     # Batches keep the NUL; the row cursor's C strings end at it.
     assert sum(rowkit.open(odd).batches(), []) == [("x\0y", "1"), ("", "", "", "extra")]
-    assert list(rowkit.open(odd)) == c_api.rows(odd) == [("x", "1"), ("", "", "", "extra")]
+    assert list(rowkit.open(odd)) == [("x", "1"), ("", "", "", "extra")]
     with rowkit.open(people) as r:
         r.count()
         assert r.collect() == [] and r.collect_columns() == {k: [] for k in r.header}
 
 
-def test_batches(people, c_api):
-    rows = c_api.rows(people)
+def test_batches(people):
+    rows = list(rowkit.open(people))
     assert [len(b) for b in rowkit.open(people).batches(4, 1 << 20)] == [4, 2]
     assert sum(rowkit.open(people).batches(4, 1 << 20), []) == rows
     assert [len(b) for b in rowkit.open(people).batches(100, 1)] == [1] * 6
@@ -113,7 +107,7 @@ def test_batches(people, c_api):
         assert err.value.name == "InvalidBatchSize"
 
 
-def test_text_that_is_not_utf8_round_trips(write, c_api):
+def test_text_that_is_not_utf8_round_trips(write):
     raw = b"k\xffey,v\nA\xe9,\xf0\x9f\x99\x82\n"
     path = write("latin.csv", raw)
     with rowkit.open(path) as r:
@@ -121,7 +115,7 @@ def test_text_that_is_not_utf8_round_trips(write, c_api):
         row = next(r)
     assert row == ("A\udce9", "\U0001f642")
     assert ",".join(row).encode("utf-8", "surrogateescape") == b"A\xe9,\xf0\x9f\x99\x82"
-    assert rowkit.open(path).collect() == [row] == c_api.rows(path)
+    assert rowkit.open(path).collect() == [row]
     assert list(rowkit.open(path).batches()) == [[row]]
     assert rowkit.open(path, where=("k\udcffey", "==", b"A\xe9")).count() == 1
 
