@@ -10,6 +10,7 @@
 
 #include "csv.hpp"
 #include "file_io.hpp"
+#include "support/record_steps.hpp"
 #include "support/test_files.hpp"
 
 using namespace rowkit;
@@ -44,6 +45,12 @@ Steps scanSteps(std::string_view bytes, size_t chunk = kDefaultChunkSize, Scanne
     o.chunk_size = chunk;
     auto s = Scanner::fromBytesWithOptions(bytes, o);
     return s.ok() ? drain(*s) : Steps{"!open "s + errorName(s.error())};
+}
+
+Steps placeSteps(std::string_view bytes, size_t chunk, ScannerOptions o = {}) {
+    o.chunk_size = chunk;
+    return rowkit_test::positionSteps(
+        [&](RecordPosition *p) { return Scanner::fromBytesWithOptions(bytes, o, p); });
 }
 
 }  // namespace
@@ -90,16 +97,24 @@ TEST(CsvScanner, LinesQuotingAndLimits) {
     }
 }
 
-TEST(CsvScanner, ChunkSizesAndLongLinesGiveTheSameRows) {
+// Rows and the places of their records come out the same for every chunk
+// size, lines longer than many chunks and blank lines included.
+TEST(CsvScanner, ChunkSizesAndLongLinesGiveTheSameRowsAndPlaces) {
     std::string text = "id,name,note\n";
     for (int i = 0; i < 120; ++i)
         text += std::to_string(i) + ",\"n" + std::to_string(i) + "\"\"q\"\",x\"," +
-                std::string(size_t(i % 37), 'z') + (i % 3 ? "\r\n" : "\n") +
+                std::string(size_t(i * 37 % 700), 'z') + (i % 3 ? "\r\n" : "\n") +
                 std::string(i % 50 ? "" : "\n");
-    Steps expected = scanSteps(text);
+    Steps expected = scanSteps(text), places;
     ASSERT_EQ(expected.size(), 124u);
-    EXPECT_EQ(expected[3], "1|n1\"q\",x|z");
-    for (size_t chunk : {1u, 3u, 17u}) EXPECT_EQ(scanSteps(text, chunk), expected) << chunk;
+    EXPECT_EQ(expected[3], "1|n1\"q\",x|" + std::string(37, 'z'));
+    const std::vector<size_t> starts = rowkit_test::lineStarts(text);
+    for (size_t line = 2; line < starts.size(); ++line)
+        places.push_back(std::to_string(line) + "@" + std::to_string(starts[line - 1]));
+    for (size_t chunk : {1u, 3u, 7u, 17u, 64u, 4093u}) {
+        EXPECT_EQ(scanSteps(text, chunk), expected) << chunk;
+        EXPECT_EQ(placeSteps(text, chunk), places) << chunk;
+    }
     std::string big(10u << 20, 'x');
     EXPECT_EQ(
         scanSteps("h\n" + big + "\n\"" + big + "\",y\n" + std::string(200000, ',') + "\n", 4096),
@@ -172,29 +187,6 @@ TEST(CsvSplitLine, MatchesTheFieldIteratorOnRandomLines) {
     }
 }
 
-namespace {
-
-std::string at(RecordPosition p) { return std::to_string(p.line) + "@" + std::to_string(p.offset); }
-
-// Where each step's record begins, "line@offset", with " !" and the error
-// name on a failure; a failure that repeats ends the scan. A failed open
-// gives "open", the place it reports and the error.
-Steps positionSteps(std::string_view bytes, size_t chunk, ScannerOptions o = {}) {
-    o.chunk_size = chunk;
-    RecordPosition failed_at{99, 99};
-    auto s = Scanner::fromBytesWithOptions(bytes, o, &failed_at);
-    if (!s.ok()) return {"open " + at(failed_at) + " !" + errorName(s.error())};
-    Steps out;
-    for (;;) {
-        RowResult r = s->next();
-        if (r.ok() && !r->has_value()) break;
-        out.push_back(at(s->position()) + (r.ok() ? "" : " !"s + errorName(r.error())));
-        if (!r.ok() && out.size() >= 2 && out[out.size() - 2] == out.back()) break;
-    }
-    return out;
-}
-
-}  // namespace
 
 // A record's line counts every line feed before it, the header's included;
 // its offset counts bytes from the start. Both come out the same for every
@@ -219,18 +211,7 @@ TEST(CsvScanner, PositionsOfRecords) {
     };
     for (const auto &c : cases)
         for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, kDefaultChunkSize})
-            EXPECT_EQ(positionSteps(c.in, chunk, c.o), c.want) << c.in << " chunk " << chunk;
-
-    // Long lines spanning many chunks, CR LF and LF, blank lines.
-    std::string text = "id,note\n";
-    Steps want;
-    for (int i = 0; i < 200; ++i) {
-        want.push_back(std::to_string(i + 2) + "@" + std::to_string(text.size()));
-        text += std::to_string(i) + "," + std::string(size_t(i * 37 % 700), 'z') +
-                (i % 3 ? "\r\n" : "\n");
-    }
-    for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{4093}})
-        EXPECT_EQ(positionSteps(text, chunk), want) << chunk;
+            EXPECT_EQ(placeSteps(c.in, chunk, c.o), c.want) << c.in << " chunk " << chunk;
 
     // Counting moves the place to the last line counted.
     for (auto [in, place] :
@@ -241,7 +222,7 @@ TEST(CsvScanner, PositionsOfRecords) {
             auto s = Scanner::fromBytesWithOptions(in, o);
             ASSERT_TRUE(s->next().ok());
             ASSERT_TRUE(s->countRemaining().ok());
-            EXPECT_EQ(at(s->position()), place) << in << " chunk " << chunk;
+            EXPECT_EQ(rowkit_test::at(s->position()), place) << in << " chunk " << chunk;
         }
     }
 }

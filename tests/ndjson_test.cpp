@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_io.hpp"
+#include "support/record_steps.hpp"
 #include "support/small_stack.hpp"
 #include "support/test_files.hpp"
 
@@ -45,6 +46,11 @@ Steps scanSteps(std::string_view bytes, NdjsonScannerOptions options = {},
 }
 
 NdjsonScannerOptions chunked(size_t chunk) { return {chunk, {}}; }
+
+Steps placeSteps(std::string_view bytes, NdjsonScannerOptions o = {}) {
+    return rowkit_test::positionSteps(
+        [&](RecordPosition *p) { return NdjsonScanner::fromBytesWithOptions(bytes, o, p); });
+}
 
 struct Case {
     std::string in;
@@ -220,6 +226,15 @@ TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
     Steps want_lines = t.rows, want_array = t.rows;
     want_lines.insert(want_lines.end(), {"!InvalidJson", "last|||"});
     want_array.push_back("last|||");
+    // The table's records begin one per line (CR LF and LF), or one per line
+    // of a pretty-printed array after two spaces, the first on its third line.
+    const std::vector<size_t> in_lines = rowkit_test::lineStarts(t.lines),
+                              in_array = rowkit_test::lineStarts(t.array);
+    Steps places_lines, places_array;
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+        places_lines.push_back(std::to_string(i + 1) + "@" + std::to_string(in_lines[i]));
+        places_array.push_back(std::to_string(i + 3) + "@" + std::to_string(in_array[i + 2] + 2));
+    }
     // Every chunk size to 64, some primes past it, and the default; rows
     // and counts (from the start and after three rows) as for the whole
     // input in one chunk.
@@ -228,6 +243,8 @@ TEST(NdjsonScanner, ChunkSizesGiveTheSameRows) {
     for (size_t chunk : chunks) {
         EXPECT_EQ(scanSteps(lines, chunked(chunk)), want_lines) << "chunk " << chunk;
         EXPECT_EQ(scanSteps(array, chunked(chunk)), want_array) << "chunk " << chunk;
+        EXPECT_EQ(placeSteps(t.lines, chunked(chunk)), places_lines) << chunk;
+        EXPECT_EQ(placeSteps(t.array, chunked(chunk)), places_array) << chunk;
         for (const std::string *text : {&lines, &array}) {
             for (size_t skip : {0, 3}) {
                 auto s = NdjsonScanner::fromBytesWithOptions(*text, chunked(chunk));
@@ -298,37 +315,6 @@ TEST(NdjsonScanner, CountRemainingAndStoredReadErrors) {
     }
 }
 
-namespace {
-
-std::string at(RecordPosition p) { return std::to_string(p.line) + "@" + std::to_string(p.offset); }
-
-// Where each step's record begins, "line@offset", with " !" and the error
-// name on a failure; a failure that repeats ends the scan. A failed open
-// gives "open", the place it reports and the error.
-Steps positionSteps(std::string_view bytes, NdjsonScannerOptions o = {}) {
-    RecordPosition failed_at{99, 99};
-    auto s = NdjsonScanner::fromBytesWithOptions(bytes, o, &failed_at);
-    if (!s.ok()) return {"open " + at(failed_at) + " !" + errorName(s.error())};
-    Steps out;
-    for (;;) {
-        RowResult r = s->next();
-        if (r.ok() && !r->has_value()) break;
-        out.push_back(at(s->position()) + (r.ok() ? "" : " !"s + errorName(r.error())));
-        if (!r.ok() && out.size() >= 2 && out[out.size() - 2] == out.back()) break;
-    }
-    return out;
-}
-
-// Where each line of `text` begins.
-std::vector<size_t> lineStarts(std::string_view text) {
-    std::vector<size_t> starts = {0};
-    for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\n') starts.push_back(i + 1);
-    return starts;
-}
-
-}  // namespace
-
 // A record's line counts every line feed before it (in an array, the line of
 // its '{'; line feeds inside strings count too); its offset counts bytes
 // from the start: a line's first byte, an array element's '{', and the first
@@ -355,20 +341,6 @@ TEST(NdjsonScanner, PositionsOfRecords) {
     for (const Case &c : cases)
         for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{17},
                              kDefaultChunkSize})
-            EXPECT_EQ(positionSteps(c.in, {chunk, c.o.limits}), c.want)
+            EXPECT_EQ(placeSteps(c.in, {chunk, c.o.limits}), c.want)
                 << c.in << " chunk " << chunk;
-
-    // The table's records: one per line (CR LF and LF), or one per line of
-    // a pretty-printed array after two spaces, the first on its third line.
-    const Table t = makeTable(40);
-    const std::vector<size_t> in_lines = lineStarts(t.lines), in_array = lineStarts(t.array);
-    Steps want_lines, want_array;
-    for (size_t i = 0; i < t.rows.size(); ++i) {
-        want_lines.push_back(std::to_string(i + 1) + "@" + std::to_string(in_lines[i]));
-        want_array.push_back(std::to_string(i + 3) + "@" + std::to_string(in_array[i + 2] + 2));
-    }
-    for (size_t chunk : {size_t{1}, size_t{7}, size_t{64}, size_t{4093}, kDefaultChunkSize}) {
-        EXPECT_EQ(positionSteps(t.lines, chunked(chunk)), want_lines) << chunk;
-        EXPECT_EQ(positionSteps(t.array, chunked(chunk)), want_array) << chunk;
-    }
 }
