@@ -222,16 +222,19 @@ TEST(ParallelCollect, SmallFilesArraysHeadersAndFormats) {
     EXPECT_EQ(brief(parallel(dir.write("DATA.JSON", records), 0)), "1x2:{\"a\":3");
     // The delimiter is the caller's.
     EXPECT_EQ(brief(parallel(dir.write("semi.csv", "x;y;z\n1;2,5;3\n"), 1, {}, 0, ';')), "1x3:1");
-    // The JSON workers skip lines that are not objects and leave nested
-    // values empty, and say how many; other results say 0.
-    const Columns json = parallel(
-        dir.write(
-            "s.ndjson",
-            "{\"a\":1,\"b\":2}\nnot json\n\n{\"b\":{\"c\":1},\"a\":3}\n{\"a\":[4],\"b\":[5]}\n"),
-        1);
-    EXPECT_EQ(brief(json), "3x2:13");
-    EXPECT_EQ(json.skipped, 1u);
-    EXPECT_EQ(json.emptied, 3u);
+    // The JSON workers skip lines that are not objects (an empty line is no
+    // line) and leave nested values under header keys empty, and say how
+    // many, counting the emptied values of kept rows only; other results say 0.
+    const std::string skips = dir.write(
+        "s.ndjson", "{\"a\":1,\"b\":2}\nnot json\n\n  \n{\"b\":{\"c\":1},\"a\":3,\"x\":[1]}\n"
+                    "{\"a\":[4],\"b\":[5]}\n");
+    for (const auto &[where, want] : {std::pair{std::vector<CPredicate>{}, "3x2:13 2 3"},
+                                      {{{0, ROWKIT_OP_NEQ, "3", nullptr, 0}}, "2x2:1 2 2"}}) {
+        const Columns json = parallel(skips, 1, where);
+        EXPECT_EQ(brief(json) + " " + std::to_string(json.skipped) + " " +
+                      std::to_string(json.emptied),
+                  want);
+    }
     EXPECT_EQ(sequential(small).skipped, 0u);
     EXPECT_EQ(rowkit_collect_columnar_n_skipped_lines(nullptr), 0u);
     EXPECT_EQ(rowkit_collect_columnar_n_emptied_values(nullptr), 0u);
