@@ -1,5 +1,7 @@
 // The scanner handle through the public interface: messages, NULL handling,
-// predicates, projection, limits, ownership and allocation failures.
+// predicates, projection, limits and the bytes read. (The steady state and the
+// allocation failures of opening and reading are checked in
+// c_api_ndjson_test.cpp and c_api_alloc_sweep_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "alloc.hpp"
 #include "rowkit.h"
 #include "support/test_files.hpp"
 
@@ -23,11 +24,6 @@ size_t kId[] = {0};
 CPredicate pred(size_t column, int op, const char *value, const char *const *values = nullptr,
                 size_t n = 0) {
     return {column, op, value, values, n};
-}
-
-// Whether the last message is one of `messages`.
-bool documented(std::initializer_list<std::string> messages) {
-    return std::find(messages.begin(), messages.end(), lastError()) != messages.end();
 }
 
 }  // namespace
@@ -160,26 +156,6 @@ TEST(CApiScanner, RowsPredicatesProjectionAndLimits) {
     }
 }
 
-// Once the buffers have grown, delivering rows allocates nothing: quoted
-// fields with doubled quotes, lengthening lines and a long field included.
-TEST(CApiScanner, SteadyStateRowsAllocateNothing) {
-    TempDir dir;
-    std::string text = "a,b,c\nshort,x,\"\"\"" + std::string(100, 'L') + "\"\n";
-    for (int i = 0; i < 10001; ++i)
-        text += std::to_string(i) + ",y,\"q\"\"" + std::to_string(i % 90) + "\"\n";
-    Ctx *ctx = rowkit_open(dir.write("s.csv", text).c_str(), nullptr);
-    ASSERT_NE(ctx, nullptr);
-    const char *const *f;
-    size_t n;
-    ASSERT_EQ(rowkit_next(ctx, &f, &n), 1);
-    rowkit::alloc_hook::reset();
-    size_t rows = 0;
-    while (rowkit_next(ctx, &f, &n) == 1) ++rows;
-    EXPECT_EQ(rows, 10001u);
-    EXPECT_EQ(rowkit::alloc_hook::count(), 0u);
-    rowkit_close(ctx);
-}
-
 // The bytes read follow the rows taken, line by line across chunk
 // boundaries, for CSV and JSON records, through the scanner and the
 // validator alike; they end at the input's size. Filtered-out rows are
@@ -235,39 +211,4 @@ TEST(CApiScanner, BytesReadFollowTheRowsTaken) {
     EXPECT_EQ(rowkit_bytes_read(nullptr), 0u);
     EXPECT_EQ(rowkit_validator_bytes_read(nullptr), 0u);
     EXPECT_EQ(lastError(), "scanner is null");
-}
-
-// Each allocation of next fails in turn (the opens are swept elsewhere).
-TEST(CApiScanner, AllocationFailuresInNext) {
-    TempDir dir;
-    std::string path = dir.write("p.csv", kPeople);
-    const char *values[] = {"Oslo", "Rome"};
-    CPredicate preds[2] = {pred(0, ROWKIT_OP_GT, "0"),
-                           pred(3, ROWKIT_OP_IN_LIST, nullptr, values, 2)};
-    size_t cols[] = {1, 3};
-    const COptions o = {cols, 2, preds, 2, -1, -1, 0};
-    Ctx *ctx = nullptr;
-    // A failed next loses at most its own row (possibly one the predicates
-    // would have dropped); the others come out in order.
-    const Rows expected = {{"ann", "Oslo"}, {"cy", "Rome"}, {"eve", "Oslo"}};
-    for (size_t nth = 1, failures = 1, n; nth < 50 && failures > 0; ++nth) {
-        ASSERT_NE(ctx = rowkit_open(path.c_str(), &o), nullptr);
-        rowkit::alloc_hook::failAt(nth);
-        Rows got;
-        const char *const *f;
-        failures = 0;
-        for (int r; (r = rowkit_next(ctx, &f, &n)) != 0;)
-            if (r > 0) got.push_back({f[0], f[1]});
-            else
-                EXPECT_TRUE(++failures && documented({"out of memory growing field buffers",
-                                                      "out of memory copying row",
-                                                      "next failed: OutOfMemory"}))
-                    << lastError();
-        rowkit::alloc_hook::reset();
-        rowkit_close(ctx);
-        // The expected rows are sorted: the rows read are too, and among them.
-        EXPECT_TRUE(std::is_sorted(got.begin(), got.end())) << nth;
-        EXPECT_GE(got.size() + failures, expected.size()) << nth;
-        EXPECT_TRUE(std::includes(expected.begin(), expected.end(), got.begin(), got.end())) << nth;
-    }
 }
