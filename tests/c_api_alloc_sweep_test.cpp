@@ -106,38 +106,14 @@ std::string aggregateOf(Ctx *ctx) {
            " " + std::to_string(a.max);
 }
 
-std::string collectOf(Ctx *ctx) {
-    CollectCtx *cc = rowkit_collect(ctx);
-    if (!cc) return "!" + lastError();
-    size_t len = 0;
-    const uint8_t *data = rowkit_collect_data(cc, &len);
-    std::string out = std::to_string(rowkit_collect_n_rows(cc)) + "x" +
-                      std::to_string(rowkit_collect_n_cols(cc)) + ":" +
-                      std::string(reinterpret_cast<const char *>(data), len);
-    rowkit_collect_close(cc);
-    return out;
-}
+std::string collectOf(Ctx *ctx) { return rowkit_test::collectText(rowkit_collect(ctx)); }
 
-std::string columnarResult(CollectColumnarCtx *cc) {
-    if (!cc) return "!" + lastError();
-    std::string out = std::to_string(rowkit_collect_columnar_n_rows(cc)) + ":";
-    for (size_t c = 0; c < rowkit_collect_columnar_n_cols(cc); ++c) {
-        size_t len = 0, n_offsets = 0;
-        const uint8_t *data = rowkit_collect_columnar_data(cc, c, &len);
-        const uint32_t *offsets = rowkit_collect_columnar_offsets(cc, c, &n_offsets);
-        out += " " + std::string(reinterpret_cast<const char *>(data), len) + "/";
-        for (size_t i = 0; i < n_offsets; ++i) out += std::to_string(offsets[i]) + ",";
-    }
-    rowkit_collect_columnar_close(cc);
-    return out;
-}
-
-std::string columnarOf(Ctx *ctx) { return columnarResult(rowkit_collect_columnar(ctx)); }
+std::string columnarOf(Ctx *ctx) { return rowkit_test::columnarText(rowkit_collect_columnar(ctx)); }
 
 // The parallel collect on two workers, its allocations failing on whichever
 // thread they happen: a worker's failure must never pass for a skipped line.
 std::string parallelOf(const std::string &path, bool where) {
-    return columnarResult(rowkit_parallel_collect_columnar(
+    return rowkit_test::columnarText(rowkit_parallel_collect_columnar(
         path.c_str(), ',', where ? kWhere : nullptr, where ? 2 : 0, 1, 2));
 }
 

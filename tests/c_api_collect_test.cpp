@@ -17,47 +17,13 @@ using namespace std::string_literals;
 
 namespace {
 
-std::string bytes(const uint8_t *p, size_t len) {
-    EXPECT_EQ(p == nullptr, len == 0);
-    return p ? std::string(reinterpret_cast<const char *>(p), len) : "";
-}
-
 // Collects what remains in ctx, closing ctx first when asked (the result owns
-// its bytes). Row-major: "<rows>x<cols>:<bytes>"; columnar: "<rows>:" then
-// " <data>/<offsets>" per column, checking the offset invariants and the
-// column bound; "!" + message on failure.
+// its bytes), as collectText or columnarText put it.
 std::string collect(Ctx *ctx, bool columnar, bool close_scanner = false) {
     CollectCtx *rm = columnar ? nullptr : rowkit_collect(ctx);
     CollectColumnarCtx *cc = columnar ? rowkit_collect_columnar(ctx) : nullptr;
     if (close_scanner) rowkit_close(ctx);
-    if (!rm && !cc) return "!" + lastError();
-    EXPECT_EQ(rowkit_last_error(), nullptr);
-    size_t len = 12345, rows = rm ? rowkit_collect_n_rows(rm) : rowkit_collect_columnar_n_rows(cc);
-    std::string out = std::to_string(rows) + (rm ? "x" : ":");
-    if (rm) {
-        const uint8_t *p = rowkit_collect_data(rm, &len);
-        out += std::to_string(rowkit_collect_n_cols(rm)) + ":" + bytes(p, len);
-        return rowkit_collect_close(rm), out;
-    }
-    const size_t cols = rowkit_collect_columnar_n_cols(cc);
-    for (size_t c = 0, n_off = 0; c < cols; ++c) {
-        const uint8_t *d = rowkit_collect_columnar_data(cc, c, &len);
-        const uint32_t *o = rowkit_collect_columnar_offsets(cc, c, &n_off);
-        EXPECT_NE(o, nullptr);
-        EXPECT_EQ(n_off, rows + 1);
-        if (o && n_off == rows + 1) {
-            EXPECT_EQ(o[0], 0u);
-            EXPECT_EQ(o[rows], len);
-            EXPECT_TRUE(std::is_sorted(o, o + n_off));
-        }
-        out += " " + bytes(d, len) + "/";
-        for (size_t i = 0; o && i < n_off; ++i) out += (i ? "," : "") + std::to_string(o[i]);
-    }
-    len = 99;  // past the last column
-    EXPECT_EQ(rowkit_collect_columnar_data(cc, cols, &len), nullptr);
-    EXPECT_EQ(rowkit_collect_columnar_offsets(cc, cols, &len), nullptr);
-    EXPECT_EQ(len, 99u);
-    return rowkit_collect_columnar_close(cc), out;
+    return columnar ? rowkit_test::columnarText(cc) : rowkit_test::collectText(rm);
 }
 
 }  // namespace

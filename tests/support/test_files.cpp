@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -86,6 +87,56 @@ COptions defaultOptions() {
 std::string lastError() {
     const char *m = rowkit_last_error();
     return m ? m : "";
+}
+
+namespace {
+
+std::string bytes(const uint8_t *p, size_t len) {
+    EXPECT_EQ(p == nullptr, len == 0);
+    return p ? std::string(reinterpret_cast<const char *>(p), len) : "";
+}
+
+}  // namespace
+
+std::string collectText(CollectCtx *cc) {
+    if (!cc) return "!" + lastError();
+    EXPECT_EQ(rowkit_last_error(), nullptr);
+    size_t len = 12345;
+    const uint8_t *p = rowkit_collect_data(cc, &len);
+    std::string out = std::to_string(rowkit_collect_n_rows(cc)) + "x" +
+                      std::to_string(rowkit_collect_n_cols(cc)) + ":" + bytes(p, len);
+    rowkit_collect_close(cc);
+    return out;
+}
+
+std::string columnarText(CollectColumnarCtx *cc) {
+    if (!cc) return "!" + lastError();
+    EXPECT_EQ(rowkit_last_error(), nullptr);
+    const size_t rows = rowkit_collect_columnar_n_rows(cc), cols = rowkit_collect_columnar_n_cols(cc);
+    std::string out = std::to_string(rows) + ":";
+    for (size_t c = 0, len = 12345, n_off = 0; c < cols; ++c) {
+        const uint8_t *d = rowkit_collect_columnar_data(cc, c, &len);
+        const uint32_t *o = rowkit_collect_columnar_offsets(cc, c, &n_off);
+        EXPECT_NE(o, nullptr);
+        EXPECT_EQ(n_off, rows + 1);
+        if (o && n_off == rows + 1) {
+            EXPECT_EQ(o[0], 0u);
+            EXPECT_EQ(o[rows], len);
+            EXPECT_TRUE(std::is_sorted(o, o + n_off));
+        }
+        out += " " + bytes(d, len) + "/";
+        for (size_t i = 0; o && i < n_off; ++i) out += (i ? "," : "") + std::to_string(o[i]);
+    }
+    size_t len = 99;  // past the last column
+    EXPECT_EQ(rowkit_collect_columnar_data(cc, cols, &len), nullptr);
+    EXPECT_EQ(rowkit_collect_columnar_offsets(cc, cols, &len), nullptr);
+    EXPECT_EQ(len, 99u);
+    const size_t skipped = rowkit_collect_columnar_n_skipped_lines(cc),
+                 emptied = rowkit_collect_columnar_n_emptied_values(cc);
+    if (skipped || emptied)
+        out += " (skipped " + std::to_string(skipped) + ", emptied " + std::to_string(emptied) + ")";
+    rowkit_collect_columnar_close(cc);
+    return out;
 }
 
 }  // namespace rowkit_test

@@ -1,6 +1,6 @@
 // Helpers shared by the test suites: a fresh temporary directory per test,
 // fixture files written into it, and reading whole results through the C
-// interface.
+// interface, whole results included.
 #pragma once
 
 #include <string>
@@ -44,5 +44,15 @@ COptions defaultOptions();
 
 // The last-error message, or "" when there is none.
 std::string lastError();
+
+// A row-major result as text, then frees it: "<rows>x<cols>:<bytes>"; "!" +
+// the message for NULL.
+std::string collectText(CollectCtx *cc);
+
+// A columnar result as text, then frees it: "<rows>:", then " <data>/<offsets>"
+// for each column (offsets joined by ','), then " (skipped N, emptied M)" when
+// either is not 0; "!" + the message for NULL. Checks the offsets' invariants
+// and that the accessors refuse a column past the last.
+std::string columnarText(CollectColumnarCtx *cc);
 
 }  // namespace rowkit_test
