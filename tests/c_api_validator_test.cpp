@@ -101,10 +101,7 @@ TEST(CApiValidator, MessagesAndTheEndOfAFailedValidation) {
         std::string path;
         const char *schema, *error;
     } cases[] = {{dir.path() + "/none.csv", "{}", "FileNotFound"},
-                 {dir.write("e.csv", ""), "{}", "EmptyFile"},
-                 {p, R"({"id":{"type":"int"}})", "BadSchema"},
-                 {p, R"({"nope":{}})", "UnknownColumn"},
-                 {dir.write("b.ndjson", "x\n"), "{}", "InvalidJson"}};
+                 {p, R"({"id":{"type":"int"}})", "BadSchema"}};
     for (const auto &c : cases)
         EXPECT_EQ(steps(c.path, c.schema),
                   std::vector<std::string>{"<null: cannot open validator: " + std::string(c.error) +
@@ -141,8 +138,12 @@ TEST(CApiValidator, AllocationFailuresAndTheSteadyState) {
     for (int i = 0; i < 300; ++i)
         tail +=
             std::to_string(i) + ",n" + std::to_string(i % 7) + "," + (i % 3 ? "40" : "-1") + "\n";
+    // Names are looked up in a set large enough to be hashed.
+    std::string names = "\"n0\"";
+    for (int i = 1; i < 40; ++i) names += ",\"n" + std::to_string(i) + "\"";
     const std::string path = dir.write("p.csv", text + tail),
-                      schema = R"({"id":{"type":"integer","min":0},"age":{"min":0}})";
+                      schema = R"({"id":{"type":"integer","min":0},"age":{"min":0},)"
+                               R"("name":{"one_of":[)" + names + "]}}";
     const std::vector<std::string> expected = steps(path, schema.c_str());
     ASSERT_EQ(expected.size(), 302u);
     std::set<std::string> seen;
