@@ -1,6 +1,6 @@
 // JSON records through the public interface: the handle operations give the
 // same results for a CSV file, an NDJSON file and a JSON array holding the
-// same table; allocation failures; no allocation per row. (Their messages
+// same table (made in tests/support); allocation failures; no allocation per row. (Their messages
 // and places are checked in c_api_errors_test.cpp.)
 #include <gtest/gtest.h>
 
@@ -20,48 +20,6 @@ using namespace rowkit_test;
 using Steps = std::vector<std::string>;
 
 namespace {
-
-// `v` in quotes, with `esc` before each byte of it that is in `special`.
-std::string quoted(std::string v, const char *special, char esc) {
-    for (size_t i = v.size(); i-- > 0;) if (std::strchr(special, v[i])) v.insert(i, 1, esc);
-    return "\"" + v + "\"";
-}
-
-struct SameTable { std::string csv, ndjson, array; };
-
-// 150 rows as CSV and both JSON forms. Numbers and true are bare, empty text
-// is null or "" or a missing key, anything else a string (with raw tabs and
-// UTF-8); keys come in header order mostly (the fast path), reversed
-// sometimes (the full path).
-SameTable makeSameTable() {
-    const std::vector<std::string> header = {"id", "name", "amount", "note"},
-                                   names = {"ann",       "bob, jr",     "say \"hi\"", "d\xc3\xa9",
-                                            "{[x]}",     "a:b",         "",           "null",
-                                            "tab\there", "back\\slash", "x/y"},
-                                   amounts = {"34",  "-3",   "41.5", "",    "abc",
-                                              "1e2", "0x10", "7",    "true"},
-                                   notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
-    SameTable t{"id,name,amount,note\n", "", "[\n"};
-    for (size_t i = 0; i < 150; ++i) {
-        const std::string row[] = {std::to_string(i), names[i % names.size()],
-                                   amounts[i % amounts.size()], notes[i % notes.size()]};
-        std::string obj = "{";
-        for (size_t c = 0; c < 4; ++c) {
-            t.csv += (c ? "," : "") + quoted(row[c], "\"", '"');  // every CSV field quoted
-            const size_t k = i % 4 == 1 ? 3 - c : c;
-            const std::string &v = row[k];
-            if (i % 5 == 2 && v.empty()) continue;
-            obj +=
-                (obj.size() > 1 ? i % 6 == 0 ? ", " : "," : "") + ("\"" + header[k] + "\":") +
-                (std::string(" 34 -3 41.5 1e2 7 true ").find(" " + v + " ") != std::string::npos ? v
-                 : v.empty() ? (i % 2 ? "null" : "\"\"")
-                             : quoted(v, "\"\\", '\\'));
-        }
-        t.csv += "\n", t.ndjson += obj + "}\n",
-            t.array += (i ? (i % 3 ? ",\n  " : ", ") : "  ") + obj + "}";
-    }
-    return t.array += "\n]\n", t;
-}
 
 std::string fieldsOf(const char *const *f, size_t n) {
     std::string s = "(";
@@ -105,7 +63,7 @@ std::string snapshot(const std::string &path, const COptions &o) {
 
 TEST(CApiNdjson, SameResultsAsCsvAndAllocationFailures) {
     TempDir dir;
-    SameTable t = makeSameTable();
+    const SameTable t = makeSameTable();
     const std::string paths[] = {dir.write("t.csv", t.csv), dir.write("t.ndjson", t.ndjson),
                                  dir.write("t.jsonl", t.ndjson), dir.write("t.json", t.array)};
     const CPredicate gt{2, ROWKIT_OP_GT, "10", nullptr, 0};

@@ -21,6 +21,7 @@
 #include "support/test_files.hpp"
 
 using rowkit_test::lastError;
+using rowkit_test::Lcg;
 using namespace std::string_literals;
 
 namespace {
@@ -47,11 +48,6 @@ std::string sequential(const std::string &path, const std::vector<CPredicate> &w
 
 // The row count and the first column's data: enough to tell results apart.
 std::string brief(const std::string &text) { return text.substr(0, std::min<size_t>(text.find('/'), 60)); }
-
-struct Lcg {
-    uint64_t x = 0x5eed;
-    uint64_t operator()(uint64_t n) { return ((x = x * 6364136223846793005ull + 1442695040888963407ull) >> 33) % n; }
-};
 
 const char *const kWords[] = {"ash", "birch", "cedar", "elm", "fir", "oak", "pine", "yew"};
 

@@ -15,17 +15,9 @@
 
 using rowkit_test::defaultOptions;
 using rowkit_test::lastError;
+using rowkit_test::Lcg;
 
 namespace {
-
-struct Lcg {
-    uint64_t x;
-    explicit Lcg(uint64_t seed) : x(seed) {}
-    uint64_t operator()(uint64_t n) {
-        x = x * 6364136223846793005ull + 1442695040888963407ull;
-        return (x >> 33) % n;
-    }
-};
 
 // A generated file and the offsets worth cutting at: inside the header, on
 // and right after line feeds, between a CR and its LF, inside quoted fields.
@@ -39,7 +31,7 @@ struct Sample {
 // window a line start is looked for in, and, when `breaks`, quoted fields
 // holding a line break.
 Sample csvSample(uint64_t seed, bool breaks) {
-    Lcg rnd(seed);
+    Lcg rnd{seed};
     Sample s;
     s.text = "id,\"na,me\",amount\r\n";
     s.cuts = {1, 4, 5, s.text.size() - 2, s.text.size() - 1, s.text.size()};
@@ -67,7 +59,7 @@ Sample csvSample(uint64_t seed, bool breaks) {
 // JSON records with escapes, keys out of order, missing keys, CR LF
 // endings, and when `bad`, lines that are not an object.
 Sample ndjsonSample(uint64_t seed, bool bad) {
-    Lcg rnd(seed);
+    Lcg rnd{seed};
     Sample s;
     s.cuts = {1, 2};
     for (int i = 0; i < 400; ++i) {
@@ -130,7 +122,7 @@ std::vector<uint64_t> partition(Lcg &rnd, const Sample &s) {
 
 TEST(CApiRange, EveryPartitionYieldsEveryRowOnceInOrder) {
     rowkit_test::TempDir dir;
-    Lcg rnd(0xa11ce);
+    Lcg rnd{0xa11ce};
     const char *const in_list[] = {"7", "11", "x"};
     const CPredicate some[] = {{0, ROWKIT_OP_IN_LIST, nullptr, in_list, 3},
                                {2, ROWKIT_OP_GT, "-500", nullptr, 0}};
@@ -169,7 +161,7 @@ TEST(CApiRange, EveryPartitionYieldsEveryRowOnceInOrder) {
 
 TEST(CApiRange, CountsAndAggregatesCombine) {
     rowkit_test::TempDir dir;
-    Lcg rnd(0xc0de);
+    Lcg rnd{0xc0de};
     const CPredicate positive = {2, ROWKIT_OP_GT, "0", nullptr, 0};
     for (uint64_t seed = 10; seed <= 13; ++seed) {
         const bool json = seed % 2 == 1;

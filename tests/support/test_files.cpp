@@ -84,6 +84,47 @@ COptions defaultOptions() {
     return o;
 }
 
+namespace {
+
+// `v` in quotes, with `esc` before each byte of it that is in `special`.
+std::string quoted(std::string v, const char *special, char esc) {
+    for (size_t i = v.size(); i-- > 0;) if (std::strchr(special, v[i])) v.insert(i, 1, esc);
+    return "\"" + v + "\"";
+}
+
+}  // namespace
+
+SameTable makeSameTable(size_t rows, size_t long_at) {
+    const std::vector<std::string> header = {"id", "name", "amount", "note"},
+                                   names = {"ann",       "bob, jr",     "say \"hi\"", "d\xc3\xa9",
+                                            "{[x]}",     "a:b",         "",           "null",
+                                            "tab\there", "back\\slash", "x/y"},
+                                   amounts = {"34",  "-3",   "41.5", "",    "abc",
+                                              "1e2", "0x10", "7",    "true"},
+                                   notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
+    SameTable t{"id,name,amount,note\n", "", "[\n"};
+    for (size_t i = 0; i < rows; ++i) {
+        const std::string row[] = {std::to_string(i), names[i % names.size()],
+                                   amounts[i % amounts.size()],
+                                   i == long_at ? std::string(300000, 'w') : notes[i % notes.size()]};
+        std::string obj = "{";
+        for (size_t c = 0; c < 4; ++c) {
+            t.csv += (c ? "," : "") + quoted(row[c], "\"", '"');  // every CSV field quoted
+            const size_t k = i % 4 == 1 ? 3 - c : c;
+            const std::string &v = row[k];
+            if (i % 5 == 2 && v.empty()) continue;
+            obj +=
+                (obj.size() > 1 ? i % 6 == 0 ? ", " : "," : "") + ("\"" + header[k] + "\":") +
+                (std::string(" 34 -3 41.5 1e2 7 true ").find(" " + v + " ") != std::string::npos ? v
+                 : v.empty() ? (i % 2 ? "null" : "\"\"")
+                             : quoted(v, "\"\\", '\\'));
+        }
+        t.csv += "\n", t.ndjson += obj + "}\n",
+            t.array += (i ? (i % 3 ? ",\n  " : ", ") : "  ") + obj + "}";
+    }
+    return t.array += "\n]\n", t;
+}
+
 std::string lastError() {
     const char *m = rowkit_last_error();
     return m ? m : "";

@@ -3,6 +3,7 @@
 // interface, whole results included.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,16 @@ private:
 
 using Rows = std::vector<std::vector<std::string>>;
 
+// A small deterministic generator of test data: each call gives a number
+// below n.
+struct Lcg {
+    uint64_t x = 0x5eed;
+    uint64_t operator()(uint64_t n) {
+        x = x * 6364136223846793005ull + 1442695040888963407ull;
+        return (x >> 33) % n;
+    }
+};
+
 // Reads every remaining row of the handle with rowkit_next (fields copied
 // with their C-string length). Fails the current test on a -1.
 Rows readAll(Ctx *ctx);
@@ -38,6 +49,14 @@ Rows readFile(const std::string &path, const COptions *options = nullptr);
 
 // The header names of an open handle.
 std::vector<std::string> headerOf(Ctx *ctx);
+
+// The same rows as CSV and both JSON forms, with the header id, name, amount,
+// note. Numbers and true are bare, empty text is null or "" or a missing
+// key, anything else a string (with raw tabs and UTF-8; every CSV field is
+// quoted); keys come in header order mostly (the fast path), reversed
+// sometimes (the full path). Row `long_at`'s note is longer than a read chunk.
+struct SameTable { std::string csv, ndjson, array; };
+SameTable makeSameTable(size_t rows = 150, size_t long_at = SIZE_MAX);
 
 // Options with no projection, predicates or limit.
 COptions defaultOptions();
