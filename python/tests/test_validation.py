@@ -97,20 +97,6 @@ def test_a_read_error_ends_the_validation(write):
         list(rowkit.Validator(path, SCHEMA).batches())
 
 
-def test_validate_to_files(orders, tmp_path):
-    accepted, rejected = str(tmp_path / "ok.csv"), str(tmp_path / "bad.ndjson")
-    stats = rowkit.validate_to_files(orders, SCHEMA, accepted, rejected)
-    assert stats == (4, 2, 2, 3)
-    assert open(accepted, newline="").read() == "id,status\r\n1,open\r\n3,closed\r\n"
-    assert [json.loads(l)["values"] for l in open(rejected)] == [["0", "lost"], ["", "open"]]
-    with pytest.raises(FileExistsError) as err:
-        rowkit.validate_to_files(orders, SCHEMA, str(tmp_path / "new.csv"), rejected)
-    assert err.value.filename == rejected and not os.path.exists(tmp_path / "new.csv")
-    with pytest.raises(FileExistsError) as err:
-        rowkit.validate_to_files(orders, SCHEMA, accepted, str(tmp_path / "new.ndjson"))
-    assert err.value.filename == accepted
-
-
 def test_outcome(orders):
     assert rowkit.outcome(orders, SCHEMA) is False
     assert rowkit.outcome("id,status\n1,open\n", SCHEMA, text_format="csv") is True
@@ -134,6 +120,12 @@ def test_files_and_outcome_agree_with_the_validator(write, tmp_path):
     assert [tuple(r) for r in rowkit.open(accepted)] == valid
     lines = [json.loads(line) for line in open(rejected)]
     assert [(tuple(l["values"]), l["errors"]) for l in lines] == invalid
+    with pytest.raises(FileExistsError) as err:  # no file of this call is left
+        rowkit.validate_to_files(path, SCHEMA, str(tmp_path / "new.csv"), rejected)
+    assert err.value.filename == rejected and not os.path.exists(tmp_path / "new.csv")
+    with pytest.raises(FileExistsError) as err:
+        rowkit.validate_to_files(path, SCHEMA, accepted, str(tmp_path / "new.ndjson"))
+    assert err.value.filename == accepted
     without_row = [{"values": list(f), "errors": [{k: v for k, v in e.items() if k != "row"}
                                                   for e in errors]} for f, errors in invalid]
     assert rowkit.outcome(path, SCHEMA, full=True) == without_row
