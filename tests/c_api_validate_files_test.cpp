@@ -188,18 +188,14 @@ TEST(CApiValidateFiles, FailuresLeaveNoFile) {
     EXPECT_EQ(contents(dir.path() + "/a.csv"), "<none>");
 
     const char *a = "a.csv";
-    EXPECT_EQ(rowkit_validate_to_files(nullptr, "{}", a, a, &stats), -1);
-    EXPECT_EQ(lastError(), "validate_to_files requires input, schema, two outputs and stats");
-    for (int missing = 1; missing < 5; ++missing) {
+    for (int missing = 0; missing < 5; ++missing) {
         stats = {1, 1, 1, 1};
-        EXPECT_EQ(rowkit_validate_to_files(in.c_str(), missing == 1 ? nullptr : "{}",
-                                           missing == 2 ? nullptr : a, missing == 3 ? nullptr : a,
-                                           missing == 4 ? nullptr : &stats),
+        EXPECT_EQ(rowkit_validate_to_files(missing == 0 ? nullptr : in.c_str(),
+                                           missing == 1 ? nullptr : "{}", missing == 2 ? nullptr : a,
+                                           missing == 3 ? nullptr : a, missing == 4 ? nullptr : &stats),
                   -1);
         EXPECT_EQ(lastError(), "validate_to_files requires input, schema, two outputs and stats");
-        if (missing < 4) {
-            EXPECT_EQ(stats.rows_total + stats.errors_total, 0u);
-        }
+        EXPECT_EQ(missing < 4 ? stats.rows_total + stats.errors_total : 0u, 0u) << missing;
     }
 
     const mode_t mask = umask(027);
