@@ -216,12 +216,15 @@ TEST(CApiErrors, ValidationDetails) {
     }
     const std::string missing = dir.path() + "/none.csv";
     EXPECT_EQ(rowkit_validate(missing.c_str(), "{}", 0), nullptr);
-    EXPECT_EQ(lastError() + " " + detail(), "validate failed: FileNotFound file \"" + missing + "\"");
+    EXPECT_EQ(lastError() + " " + detail(),
+              "validate failed: FileNotFound file \"" + missing + "\"");
     const std::string records = dir.write("b.ndjson", "{\"id\": 1}\n{\"id\": \n");
     EXPECT_EQ(rowkit_validate(records.c_str(), "{}", 0), nullptr);
-    EXPECT_EQ(lastError() + " " + detail(), "validate failed: InvalidJson " + where(records, 2, 10));
+    EXPECT_EQ(lastError() + " " + detail(),
+              "validate failed: InvalidJson " + where(records, 2, 10));
     EXPECT_TRUE(!rowkit_validate(nullptr, "{}", 0) && lastError() == "path is null");
-    EXPECT_TRUE(!rowkit_validate(people.c_str(), nullptr, 0) && lastError() == "schema_json is null");
+    EXPECT_TRUE(!rowkit_validate(people.c_str(), nullptr, 0) &&
+                lastError() == "schema_json is null");
     rowkit_validate_free(nullptr);
     EXPECT_EQ(rowkit_validate_json(nullptr), nullptr);
     ValidationReport *report = rowkit_validate(dir.write("ok.csv", "age\n1\n").c_str(), "{}", 0);

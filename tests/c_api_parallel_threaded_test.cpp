@@ -47,7 +47,9 @@ std::string sequential(const std::string &path, const std::vector<CPredicate> &w
 }
 
 // The row count and the first column's data: enough to tell results apart.
-std::string brief(const std::string &text) { return text.substr(0, std::min<size_t>(text.find('/'), 60)); }
+std::string brief(const std::string &text) {
+    return text.substr(0, std::min<size_t>(text.find('/'), 60));
+}
 
 const char *const kWords[] = {"ash", "birch", "cedar", "elm", "fir", "oak", "pine", "yew"};
 

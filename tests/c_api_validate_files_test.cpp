@@ -190,9 +190,10 @@ TEST(CApiValidateFiles, FailuresLeaveNoFile) {
     const char *a = "a.csv";
     for (int missing = 0; missing < 5; ++missing) {
         stats = {1, 1, 1, 1};
-        EXPECT_EQ(rowkit_validate_to_files(missing == 0 ? nullptr : in.c_str(),
-                                           missing == 1 ? nullptr : "{}", missing == 2 ? nullptr : a,
-                                           missing == 3 ? nullptr : a, missing == 4 ? nullptr : &stats),
+        EXPECT_EQ(rowkit_validate_to_files(
+                      missing == 0 ? nullptr : in.c_str(), missing == 1 ? nullptr : "{}",
+                      missing == 2 ? nullptr : a, missing == 3 ? nullptr : a,
+                      missing == 4 ? nullptr : &stats),
                   -1);
         EXPECT_EQ(lastError(), "validate_to_files requires input, schema, two outputs and stats");
         EXPECT_EQ(missing < 4 ? stats.rows_total + stats.errors_total : 0u, 0u) << missing;

@@ -104,9 +104,9 @@ SameTable makeSameTable(size_t rows, size_t long_at) {
                                    notes = {"x", "", "one, two", "}", "\"q\"", "7", "[1]", "z"};
     SameTable t{"id,name,amount,note\n", "", "[\n"};
     for (size_t i = 0; i < rows; ++i) {
+        const std::string note = i == long_at ? std::string(300000, 'w') : notes[i % notes.size()];
         const std::string row[] = {std::to_string(i), names[i % names.size()],
-                                   amounts[i % amounts.size()],
-                                   i == long_at ? std::string(300000, 'w') : notes[i % notes.size()]};
+                                   amounts[i % amounts.size()], note};
         std::string obj = "{";
         for (size_t c = 0; c < 4; ++c) {
             t.csv += (c ? "," : "") + quoted(row[c], "\"", '"');  // every CSV field quoted
@@ -153,7 +153,8 @@ std::string collectText(CollectCtx *cc) {
 std::string columnarText(CollectColumnarCtx *cc) {
     if (!cc) return "!" + lastError();
     EXPECT_EQ(rowkit_last_error(), nullptr);
-    const size_t rows = rowkit_collect_columnar_n_rows(cc), cols = rowkit_collect_columnar_n_cols(cc);
+    const size_t rows = rowkit_collect_columnar_n_rows(cc),
+                 cols = rowkit_collect_columnar_n_cols(cc);
     std::string out = std::to_string(rows) + ":";
     for (size_t c = 0, len = 12345, n_off = 0; c < cols; ++c) {
         const uint8_t *d = rowkit_collect_columnar_data(cc, c, &len);
@@ -175,7 +176,8 @@ std::string columnarText(CollectColumnarCtx *cc) {
     const size_t skipped = rowkit_collect_columnar_n_skipped_lines(cc),
                  emptied = rowkit_collect_columnar_n_emptied_values(cc);
     if (skipped || emptied)
-        out += " (skipped " + std::to_string(skipped) + ", emptied " + std::to_string(emptied) + ")";
+        out += " (skipped " + std::to_string(skipped) + ", emptied " + std::to_string(emptied) +
+               ")";
     rowkit_collect_columnar_close(cc);
     return out;
 }
