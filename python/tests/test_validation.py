@@ -92,7 +92,8 @@ def test_a_read_error_ends_the_validation(write):
         for _ in range(2):
             with pytest.raises(rowkit.RowkitError) as err:
                 next(v)
-            assert err.value.message == "validate failed: UnterminatedQuote"
+            assert (err.value.message, err.value.detail, err.value.line) == (
+                "validate failed: UnterminatedQuote", f'file "{path}", line 3, byte offset 17', 3)
     with pytest.raises(rowkit.RowkitError, match="UnterminatedQuote"):
         list(rowkit.Validator(path, SCHEMA).batches())
 
