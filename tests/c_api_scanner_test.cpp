@@ -48,11 +48,8 @@ TEST(CApiScanner, MessagesAndNullArguments) {
         const CPredicate *where;
         size_t n_where;
         std::string message;
-    } cases[] = {{dir.path() + "/none.csv", nullptr, 0, "open failed: FileNotFound"},
-                 {dir.path(), nullptr, 0, "open failed: IsDir"},
+    } cases[] = {{dir.path(), nullptr, 0, "open failed: IsDir"},
                  {dir.write("f", "a\n") + "/y.csv", nullptr, 0, "open failed: NotDir"},
-                 {dir.write("e.csv", ""), nullptr, 0, "open failed: EmptyFile"},
-                 {dir.write("q.csv", "\"a\n"), nullptr, 0, "open failed: UnterminatedQuote"},
                  {p, nullptr, 1, "predicates are null"}, {p, nulls, 1, text_null},
                  {p, nulls + 1, 1, text_null}, {p, nulls + 2, 1, text_null},
                  {p, nulls + 3, 1, text_null}};

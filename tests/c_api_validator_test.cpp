@@ -97,15 +97,8 @@ TEST(CApiValidator, MessagesAndTheEndOfAFailedValidation) {
     const std::string p = dir.write("p.csv", "id,age\n1,2\n\"3,4\n5,6\n");
     EXPECT_TRUE(!rowkit_validator_open(nullptr, "{}") && lastError() == "path is null");
     EXPECT_TRUE(!rowkit_validator_open(p.c_str(), nullptr) && lastError() == "schema_json is null");
-    const struct {
-        std::string path;
-        const char *schema, *error;
-    } cases[] = {{dir.path() + "/none.csv", "{}", "FileNotFound"},
-                 {p, R"({"id":{"type":"int"}})", "BadSchema"}};
-    for (const auto &c : cases)
-        EXPECT_EQ(steps(c.path, c.schema),
-                  std::vector<std::string>{"<null: cannot open validator: " + std::string(c.error) +
-                                           ">"});
+    EXPECT_EQ(steps(dir.path() + "/none.csv", "{}")[0] + steps(p, R"({"id":{"type":"int"}})")[0],
+              "<null: cannot open validator: FileNotFound><null: cannot open validator: BadSchema>");
     EXPECT_EQ(rowkit_validator_next(nullptr, nullptr, nullptr, nullptr, nullptr), -1);
     EXPECT_EQ(lastError(), "validator is null");
     // Accessors and close take NULL and leave the message alone.
