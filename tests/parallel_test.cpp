@@ -1,7 +1,7 @@
-// The parallel scan's planning and its CSV worker, run on the calling thread:
-// thread counts, range boundaries, the format sniff, the JSON header and a
-// worker body over byte ranges. (The JSON worker and the merge are checked
-// through the public interface against the sequential collect.)
+// The parallel scan's planning, run on the calling thread: thread counts,
+// range boundaries, the format sniff and the JSON header. (The workers and
+// the merge are checked through the public interface against the sequential
+// collect.)
 #include "parallel.hpp"
 
 #include <fcntl.h>
@@ -33,30 +33,6 @@ struct OpenFile {
     }
     int fd() const { return file.fd(); }
 };
-
-// Columns as "data/offsets" texts, space-separated.
-std::string show(const Vec<ColumnBuf> &columns) {
-    std::string out;
-    for (const ColumnBuf &c : columns) {
-        out += (out.empty() ? "" : " ") + std::string(c.data.data(), c.data.size()) + "/";
-        for (size_t i = 0; i < c.offsets.size(); ++i)
-            out += (i ? "," : "") + std::to_string(c.offsets[i]);
-    }
-    return out;
-}
-
-// Runs the CSV worker body over [start, end) of `file` on this thread:
-// "<rows>: <columns>", or "!" + error.
-std::string runWorker(const OpenFile &file, ScanColumnarJob job, uint64_t start = 0,
-                      uint64_t end = UINT64_MAX) {
-    job.fd = file.fd();
-    ScanColumnarWorker w;
-    w.job = &job;
-    w.range = Range{start, end == UINT64_MAX ? file.size : end};
-    csvScanColumnarWorkerRun(&w);
-    if (w.err) return "!"s + errorName(*w.err) + (w.columns.empty() ? "" : " columns kept");
-    return std::to_string(w.n_rows) + ": " + show(w.columns);
-}
 
 }  // namespace
 
@@ -123,26 +99,4 @@ TEST(ParallelPlanning, SniffAndNdjsonHeader) {
     EXPECT_EQ(header("[1]\n"), "!InvalidJson");
     EXPECT_EQ(header("{\"a\":\"" + std::string(kNdjsonHeaderBytes, 'x') + "\"}\n"), "!InvalidJson");
     EXPECT_EQ(header("{\"a\":\"" + std::string(kNdjsonHeaderBytes - 9, 'x') + "\"}\n"), "a|0");
-}
-
-TEST(ParallelWorkers, CsvRowsAreBroughtToTheHeaderWidth) {
-    ScanColumnarJob job;
-    job.n_cols = 3;
-    // Short and long rows, CR LF, two CRs (one is kept), a blank line (a row
-    // of empty values), quoted fields, and a last line without a line feed.
-    OpenFile f("1,2\n1,2,3,4\nx,y,z\r\nq,r,s\r\r\n\n\"a,\"\"b\",\"\",c\nlast");
-    EXPECT_EQ(runWorker(f, job),
-              "7: 11xqa,\"blast/0,1,2,3,4,4,8,12 22yr/0,1,2,3,4,4,4,4 3zs\rc/0,0,1,2,4,4,5,5");
-    // A range starts and ends where it is told: here the lines 2 to 4.
-    EXPECT_EQ(runWorker(f, job, 4, 27), "3: 1xq/0,1,2,3 2yr/0,1,2,3 3zs\r/0,1,2,4");
-    // The predicates see the row as split, before the missing columns are
-    // filled: column 2 of "1,2" is missing, not empty, so no row has it
-    // empty.
-    const Predicate third = Predicate::init(2, Op::eq, "");
-    job.predicates = std::span<const Predicate>(&third, 1);
-    EXPECT_EQ(runWorker(f, job), "0: /0 /0 /0");
-    job.negate = true;
-    EXPECT_EQ(runWorker(f, job).substr(0, 3), "7: ");
-    // A quote left open fails the worker and leaves no columns.
-    EXPECT_EQ(runWorker(OpenFile("1,2,3\n\"open,x\n"), job), "!UnterminatedQuote");
 }
