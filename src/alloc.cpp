@@ -65,8 +65,16 @@ static bool hookFails() { return false; }
 // the block's whole pages, that is its whole mapping, so that remapping
 // keeps working and keeps the advice; advice the kernel refuses changes
 // nothing.
+//
+// A large block also begins on a 2 MiB boundary. The allocator writes its
+// header just before the block, before the advice can be given: were the
+// block to begin part-way into a 2 MiB span, that write would fault the
+// span's first page in as a small page, and the rest of the span, the very
+// bytes filled first, would follow 4 KiB at a time. Aligned, the header
+// lies in the span before the block, which is never used otherwise.
 constexpr size_t kLargeFromBytes = size_t{4} << 20;
 constexpr size_t kLargeMinBytes = size_t{33} << 20;
+constexpr size_t kHugePageBytes = size_t{2} << 20;
 
 static size_t largeSize(size_t n) {
     return n >= kLargeFromBytes && n < kLargeMinBytes ? kLargeMinBytes : n;
@@ -90,6 +98,7 @@ void *allocBytes(size_t n, size_t align) {
     if (align < sizeof(void *)) align = sizeof(void *);
     void *p = nullptr;
     n = largeSize(n);
+    if (n >= kLargeFromBytes && align < kHugePageBytes) align = kHugePageBytes;
     if (posix_memalign(&p, align, n == 0 ? 1 : n) != 0) return nullptr;
     adviseHugePages(p, n);
     return p;
@@ -104,7 +113,10 @@ static_assert(alignof(std::max_align_t) >= kDefaultAlign);
 
 void *growBytes(void *p, size_t used, size_t n, size_t align) {
     if (p && usableSize(p) >= n) return p;
-    if (p && align <= kDefaultAlign) {
+    // A large block is remapped; a small one that must become large moves to
+    // a fresh large block (aligned as above), copying its few bytes once.
+    if (p && align <= kDefaultAlign &&
+        (usableSize(p) >= kLargeFromBytes || largeSize(n) < kLargeFromBytes)) {
         if (hookFails()) return nullptr;
         n = largeSize(n);
         void *q = realloc(p, n);
