@@ -69,14 +69,23 @@ Status ColumnBuf::appendColumn(const ColumnBuf &other) {
     if (other.data.size() > columnByteLimit() - used) return Error::ColumnTooLarge;
     if (!offsets.reserveMore(n)) return Error::OutOfMemory;
     if (!data.append(other.data.data(), other.data.size())) return Error::OutOfMemory;
-    // Copy the offsets after the first (0) and move them up in place, a loop
-    // the compiler vectorises. The sums stay within the limit checked above,
-    // so they fit in 32 bits.
-    const size_t at = offsets.size();
-    (void)offsets.append(other.offsets.data() + 1, n);
+    // The offsets after the first (0), moved up as they are copied, in one
+    // pass, four at a time as a generic vector of the compiler (vector adds
+    // on every target). The sums stay within the limit checked above, so
+    // they fit in 32 bits.
+    typedef uint32_t Four __attribute__((vector_size(16)));
     const uint32_t base = static_cast<uint32_t>(used);
-    uint32_t *moved = offsets.data() + at;
-    for (size_t r = 0; r < n; ++r) moved[r] += base;
+    const uint32_t *from = other.offsets.data() + 1;
+    uint32_t *to = offsets.data() + offsets.size();
+    size_t r = 0;
+    for (; r + 4 <= n; r += 4) {
+        Four v;
+        std::memcpy(&v, from + r, sizeof v);
+        v += base;
+        std::memcpy(to + r, &v, sizeof v);
+    }
+    for (; r < n; ++r) to[r] = from[r] + base;
+    offsets.commit(n);
     return Status::success();
 }
 
