@@ -608,9 +608,10 @@ void rowkit_batch_free(Batch *batch);
 
 /* Collects the whole file at `path` into the columnar result of
  * rowkit_collect_columnar, on several threads: the file is cut into ranges
- * at line feeds, one thread reads each range (each at least 64 KiB, so a
- * small file runs on one thread) and the columns are joined in file order.
- * No scanner handle is involved. `num_threads` is the number of threads
+ * at line feeds (at least 64 KiB of data per thread and per range, so a
+ * small file runs on one thread), the threads take the ranges in file order
+ * as they become free, and each range's rows join the result in file order
+ * while later ranges are still being read. No scanner handle is involved. `num_threads` is the number of threads
  * wanted; 0 means one per processor the calling thread may run on.
  *
  * The file is CSV with a header line, fields split at `delimiter` (the
@@ -650,8 +651,9 @@ void rowkit_batch_free(Batch *batch);
  * "parallel scan failed: " followed by an error name: FileNotFound,
  * AccessDenied, IsDir, NotRegularFile (a pipe, a terminal, a device),
  * EmptyFile, a read error, the header's error (UnterminatedQuote, or
- * InvalidJson when the first JSON line is not an object), a worker's error
- * (UnterminatedQuote, ...), ColumnTooLarge (a column's data would pass
+ * InvalidJson when the first JSON line is not an object), the error of the
+ * first range in file order that fails (UnterminatedQuote, ...; the other
+ * threads stop after the range they are reading), ColumnTooLarge (a column's data would pass
  * 4,294,967,295 bytes), SystemResources or Unexpected (a thread could not be
  * started) or OutOfMemory. Every thread has ended and nothing is left
  * allocated when it returns. */

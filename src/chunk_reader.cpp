@@ -60,6 +60,16 @@ Status ChunkReader::initRange(int fd, uint64_t begin, uint64_t end, size_t chunk
     return Status();
 }
 
+void ChunkReader::moveToRange(uint64_t begin, uint64_t end) {
+    offset_ = begin_ = chunk_offset_ = begin;
+    end_ = end > begin ? end : begin;
+    len_ = pos_ = 0;
+    eof_ = false;
+    skip_partial_line_ = false;
+    line_scratch_.clear();
+    line_begun_ = RecordPosition{};
+}
+
 Status ChunkReader::restrictToLines(uint64_t data_start, uint64_t start, uint64_t end) {
     if (fd_ < 0 || !positional_) return Error::NotRegularFile;
     // The size at the open when the reader keeps to it, else the size now.
@@ -262,10 +272,11 @@ struct FreeBytes {
 };
 }  // namespace
 
-Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size) {
+Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size,
+                                       size_t first_window) {
     if (approx >= file_size) return file_size;
     const uint64_t remaining = file_size - approx;
-    uint64_t cap = kAlignWindowBytes;
+    uint64_t cap = first_window > 0 ? first_window : 1;
     for (;;) {
         const size_t want = static_cast<size_t>(remaining < cap ? remaining : cap);
         std::unique_ptr<char, FreeBytes> window(static_cast<char *>(allocBytes(want)));

@@ -71,6 +71,12 @@ public:
     // ranges.
     Status initRange(int fd, uint64_t begin, uint64_t end, size_t chunk_size);
 
+    // Points a reader made by initRange at another range of the same file,
+    // [begin, end) as for initRange, keeping its buffers: a thread that reads
+    // one range after another allocates (and faults in) its chunk once.
+    // Lines are counted afresh from `begin`.
+    void moveToRange(uint64_t begin, uint64_t end);
+
     // Narrows a reader over a file with positions (openFile on a regular
     // file, or initRange) to the lines that start in [start, end): a line
     // starts at `data_start` or just after a line feed that lies at or after
@@ -209,9 +215,11 @@ Result<Reader> recordsFromBytes(std::string_view bytes, const Options &options,
 // The first line start at or after `approx` in a file of `file_size` bytes
 // open on `fd`: just after the first line feed at or after `approx` (so a
 // line feed at `approx` gives approx + 1), or `file_size` when none follows.
-// Reads windows of 64 KiB, 128 KiB, ... from `approx`, never the whole file;
-// only line feeds count (quotes do not). OutOfMemory, read errors.
-Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size);
+// Reads windows of `first_window` bytes (64 KiB unless told), then twice as
+// many, ... from `approx`, never the whole file; only line feeds count
+// (quotes do not). OutOfMemory, read errors.
+Result<uint64_t> alignForwardToNewline(int fd, uint64_t approx, uint64_t file_size,
+                                       size_t first_window = kAlignWindowBytes);
 
 // Drops one trailing carriage return.
 inline std::string_view trimCR(std::string_view line) {

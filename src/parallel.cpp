@@ -9,12 +9,12 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "byte_search.hpp"
 #include "chunk_reader.hpp"
 #include "csv_scanner.hpp"
 #include "file_io.hpp"
-#include "progress.hpp"
 
 namespace rowkit {
 
@@ -84,17 +84,27 @@ size_t threadsFor(size_t requested, uint64_t data_len) {
     return n == 0 ? 1 : static_cast<size_t>(n);
 }
 
+size_t rangesFor(size_t n_threads, uint64_t data_len) {
+    if (n_threads <= 1) return 1;
+    uint64_t n = (data_len + kRangeBytes - 1) / kRangeBytes;
+    if (n < uint64_t{n_threads} * kRangesPerThread) n = uint64_t{n_threads} * kRangesPerThread;
+    uint64_t most = data_len / kMinWorkerBytes;
+    if (most < n_threads) most = n_threads;
+    return static_cast<size_t>(n < most ? n : most);
+}
+
 Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
-                                   size_t num_threads) {
+                                   size_t n_ranges) {
     Vec<Range> ranges;
-    if (!ranges.reserve(num_threads)) return Error::OutOfMemory;
+    if (!ranges.reserve(n_ranges)) return Error::OutOfMemory;
     const uint64_t span = file_size > data_start ? file_size - data_start : 0;
-    const uint64_t approx_chunk = span / num_threads;
+    const uint64_t approx_chunk = span / n_ranges;
     uint64_t start = data_start;
-    for (size_t i = 0; i < num_threads; ++i) {
+    for (size_t i = 0; i < n_ranges; ++i) {
         uint64_t end = file_size;
-        if (i + 1 < num_threads) {
-            Result<uint64_t> aligned = alignForwardToNewline(fd, start + approx_chunk, file_size);
+        if (i + 1 < n_ranges) {
+            Result<uint64_t> aligned = alignForwardToNewline(fd, start + approx_chunk, file_size,
+                                                             kBoundaryWindowBytes);
             if (!aligned.ok()) return aligned.error();
             end = *aligned;
         }
@@ -138,36 +148,23 @@ Result<JsonHeader> buildNdjsonHeader(int fd, uint64_t file_size) {
 
 namespace {
 
-// What a thread is started with.
+// What every thread is started with.
 struct ThreadStart {
-    pthread_t thread{};
-    ScanColumnarWorker *worker = nullptr;
-    WorkerRun run = nullptr;
+    void (*run)(void *) = nullptr;
+    void *arg = nullptr;
+    std::atomic<uint64_t> *consumed = nullptr;  // where its readers count, if anywhere
 };
 
-void *threadMain(void *arg) {
-    ThreadStart *start = static_cast<ThreadStart *>(arg);
-    if (std::atomic<uint64_t> *consumed = start->worker->job->consumed) {
-        ProgressScope counting(consumed);
-        start->run(start->worker);
+void *threadMain(void *p) {
+    const ThreadStart *start = static_cast<const ThreadStart *>(p);
+    if (start->consumed) {
+        ProgressScope counting(start->consumed);
+        start->run(start->arg);
     } else {
-        start->run(start->worker);
+        start->run(start->arg);
     }
     return nullptr;
 }
-
-// The calling thread's reports while the workers run: the bytes before
-// their ranges, plus what they have consumed, of the whole file.
-struct JoinProgress {
-    ProgressTarget *target = nullptr;
-    const std::atomic<uint64_t> *consumed = nullptr;
-    uint64_t before = 0;
-    uint64_t total = 0;
-
-    void report() const {
-        target->report(before + consumed->load(std::memory_order_relaxed), total, 0);
-    }
-};
 
 // Waits for `thread` to end, reporting every 100 ms meanwhile when
 // `progress` is set and the platform has a timed join.
@@ -198,21 +195,21 @@ void joinThread(pthread_t thread, const JoinProgress *progress) {
 
 }  // namespace
 
-Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
-    Vec<ThreadStart> starts;
-    if (!starts.resize(workers.size())) return Error::OutOfMemory;
+Status spawnAndJoin(size_t n, void (*run)(void *), void (*abandon)(void *), void *arg,
+                    const JoinProgress *progress) {
+    Vec<pthread_t> threads;
+    if (!threads.resize(n)) return Error::OutOfMemory;
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return Error::SystemResources;
     Status status;
     if (pthread_attr_setstacksize(&attr, kWorkerStackBytes) != 0 ||
         pthread_attr_setguardsize(&attr, pageSize()) != 0)
         status = Error::Unexpected;
+    const ThreadStart start{run, arg, progress ? progress->consumed : nullptr};
     size_t started = 0;
-    while (status.ok() && started < workers.size()) {
-        ThreadStart &start = starts[started];
-        start.worker = &workers[started];
-        start.run = run;
-        const int rc = createThread(&start.thread, &attr, threadMain, &start);
+    while (status.ok() && started < n) {
+        const int rc = createThread(&threads[started], &attr, threadMain,
+                                    const_cast<ThreadStart *>(&start));
         if (rc != 0) {
             status = rc == EAGAIN ? Error::SystemResources : Error::Unexpected;
             break;
@@ -220,133 +217,331 @@ Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run) {
         ++started;
     }
     pthread_attr_destroy(&attr);
-    JoinProgress progress;
-    const bool reporting = !workers.empty() && workers[0].job->consumed && currentProgress();
-    if (reporting) {
-        progress.target = currentProgress();
-        progress.consumed = workers[0].job->consumed;
-        progress.before = workers[0].range.start;
-        progress.total = workers[0].range.start + workers[0].job->data_bytes;
-    }
-    if (reporting) progress.report();
+    if (!status.ok() && started > 0) abandon(arg);
+    if (progress) progress->report();
     for (size_t i = 0; i < started; ++i)
-        joinThread(starts[i].thread, reporting ? &progress : nullptr);
-    if (reporting) progress.report();
+        joinThread(threads[i], progress);
+    if (progress) progress->report();
     return status;
 }
 
-// ---- merging ---------------------------------------------------------------
+// ---- the pipeline ----------------------------------------------------------
 
 namespace {
 
-// One worker's share of one column, copied to its place in the merged column.
-struct MergeCopy {
-    ColumnBuf *from = nullptr;  // freed once copied
-    ColumnBuf *to = nullptr;
-    size_t data_at = 0;     // where its bytes go in the merged data
-    size_t offsets_at = 0;  // where its end offsets go in the merged offsets
+// Columns a range is scanned into while the ranges before it are not all in
+// the result yet: kept until it is appended there, then reused.
+struct Chunk {
+    Vec<ColumnBuf> columns;
+    RangeCounts counts;
+    Chunk *next_free = nullptr;
 };
 
-struct MergeCopies {
-    std::span<MergeCopy> copies;
-    std::atomic<size_t> next{0};
+// The ranges of one scan, taken by the threads in file order and put into
+// the result in file order. Everything but the result's columns is guarded
+// by the mutex; the result's columns belong to the one thread that holds
+// `merging_`, which it takes under the mutex.
+class ColumnarPipeline {
+public:
+    ColumnarPipeline(const ScanColumnarJob &job, std::span<const Range> ranges, size_t n_threads)
+        : job_(job), ranges_(ranges), max_chunks_(n_threads * kChunksPerThread) {}
+    ColumnarPipeline(const ColumnarPipeline &) = delete;
+    ColumnarPipeline &operator=(const ColumnarPipeline &) = delete;
+    ~ColumnarPipeline() {
+        if (!ready_) return;
+        pthread_cond_destroy(&changed_);
+        pthread_mutex_destroy(&mutex_);
+    }
+
+    // The empty result, the chunk records and the lock. OutOfMemory,
+    // SystemResources.
+    Status init() {
+        Result<Vec<ColumnBuf>> columns = newColumnBufs(job_.n_cols);
+        if (!columns.ok()) return columns.error();
+        result_ = std::move(*columns);
+        if (!published_.resize(ranges_.size()) || !chunks_.resize(max_chunks_))
+            return Error::OutOfMemory;
+        if (pthread_mutex_init(&mutex_, nullptr) != 0) return Error::SystemResources;
+        if (pthread_cond_init(&changed_, nullptr) != 0) {
+            pthread_mutex_destroy(&mutex_);
+            return Error::SystemResources;
+        }
+        ready_ = true;
+        return Status();
+    }
+
+    static void run(void *self) { static_cast<ColumnarPipeline *>(self)->work(); }
+    static void abandon(void *self) {
+        ColumnarPipeline &p = *static_cast<ColumnarPipeline *>(self);
+        pthread_mutex_lock(&p.mutex_);
+        p.stop_ = true;
+        pthread_cond_broadcast(&p.changed_);
+        pthread_mutex_unlock(&p.mutex_);
+    }
+
+    // After every thread has ended: the result, or the first failing
+    // range's error.
+    Result<ColumnarScanResult> finish() {
+        if (error_) return *error_;
+        ColumnarScanResult out;
+        out.columns = std::move(result_);
+        out.n_rows = totals_.n_rows;
+        out.n_cols = job_.n_cols;
+        out.n_skipped_lines = totals_.n_skipped_lines;
+        out.n_emptied_values = totals_.n_emptied_values;
+        return out;
+    }
+
+private:
+    // Ranges a thread may hold in columns of their own at once, counting
+    // those waiting to be appended; a thread that finds none free waits.
+    static constexpr size_t kChunksPerThread = 2;
+
+    void lock() { pthread_mutex_lock(&mutex_); }
+    void unlock() { pthread_mutex_unlock(&mutex_); }
+
+    // One thread: takes the next range until none is left or a range failed.
+    void work() {
+        RangeScanner scanner;
+        const Status ready = scanner.init(&job_);
+        lock();
+        if (!ready.ok()) fail(ranges_.size(), ready.error());
+        while (!stop_ && next_range_ < ranges_.size()) {
+            const size_t i = next_range_;
+            if (!merging_ && next_merge_ == i) {
+                ++next_range_;
+                takeMerging();
+                unlock();
+                scanIntoResult(scanner, i);
+                lock();
+                mergePublished();
+                continue;
+            }
+            Chunk *chunk = takeChunk();
+            if (!chunk) {
+                pthread_cond_wait(&changed_, &mutex_);
+                continue;
+            }
+            ++next_range_;
+            unlock();
+            ChunkMove move{this, i, chunk};
+            const Status scanned = scanIntoChunk(scanner, move);
+            lock();
+            if (move.moved) {
+                // The range went on straight into the result, and this
+                // thread holds merging_.
+                if (scanned.ok()) {
+                    add(chunk->counts);
+                    next_merge_ = i + 1;
+                } else {
+                    fail(i, scanned.error());
+                }
+                freeChunk(chunk);
+                mergePublished();
+                continue;
+            }
+            if (!scanned.ok()) {
+                fail(i, scanned.error());
+                freeChunk(chunk);
+                continue;
+            }
+            published_[i] = chunk;
+            if (!merging_) {
+                takeMerging();
+                mergePublished();
+            }
+        }
+        unlock();
+    }
+
+    // With the lock held: this thread takes merging_, which no thread holds.
+    void takeMerging() {
+        merging_ = true;
+        open_head_.store(SIZE_MAX, std::memory_order_relaxed);
+    }
+
+    // Range i, which comes next in the result, scanned straight into it by
+    // the thread that holds merging_.
+    void scanIntoResult(RangeScanner &scanner, size_t i) {
+        RangeCounts counts;
+        // The result is sized for all the data from the first range's start.
+        const uint64_t size_for = sized_ ? 0 : dataBytes();
+        sized_ = true;
+        ScanTarget target;
+        target.columns = std::span<ColumnBuf>(result_.data(), result_.size());
+        const Status scanned = scanner.scan(ranges_[i], &target, size_for, &counts);
+        lock();
+        if (scanned.ok()) {
+            add(counts);
+            next_merge_ = i + 1;
+        } else {
+            fail(i, scanned.error());
+        }
+        unlock();
+    }
+
+    // A range read into a chunk, which may go on straight into the result.
+    struct ChunkMove {
+        ColumnarPipeline *pipeline;
+        size_t i;
+        Chunk *chunk;
+        bool moved = false;  // merging_ was taken and the chunk's rows appended
+    };
+
+    // Range i into the chunk, watching for the moment every range before it
+    // is in the result and no thread is appending: the rows so far are then
+    // appended, and the rest of the range is read straight into the result.
+    Status scanIntoChunk(RangeScanner &scanner, ChunkMove &move) {
+        Chunk &chunk = *move.chunk;
+        if (chunk.columns.empty()) {
+            Result<Vec<ColumnBuf>> columns = newColumnBufs(job_.n_cols);
+            if (!columns.ok()) return columns.error();
+            chunk.columns = std::move(*columns);
+        } else {
+            for (ColumnBuf &c : chunk.columns) {
+                c.data.clear();
+                c.offsets.truncate(1);
+            }
+        }
+        chunk.counts = RangeCounts();
+        const Range range = ranges_[move.i];
+        ScanTarget target;
+        target.columns = std::span<ColumnBuf>(chunk.columns.data(), chunk.columns.size());
+        target.watch = &open_head_;
+        target.watch_value = move.i;
+        target.moveTo = moveToResult;
+        target.ctx = &move;
+        return scanner.scan(range, &target, range.end - range.start, &chunk.counts);
+    }
+
+    static Result<bool> moveToResult(void *ctx, ScanTarget *target) {
+        ChunkMove &move = *static_cast<ChunkMove *>(ctx);
+        ColumnarPipeline &p = *move.pipeline;
+        p.lock();
+        const bool claimed = !p.stop_ && !p.merging_ && p.next_merge_ == move.i;
+        if (claimed) p.takeMerging();
+        p.unlock();
+        if (!claimed) return false;
+        move.moved = true;
+        ROWKIT_TRY(p.append(move.i, *move.chunk));
+        target->columns = std::span<ColumnBuf>(p.result_.data(), p.result_.size());
+        return true;
+    }
+
+    // With the lock and merging_ held: appends every published range that
+    // comes next in the result, one after another, then gives up merging_.
+    // The lock is let go during each copy, so that other threads can take
+    // and publish ranges meanwhile.
+    void mergePublished() {
+        while (!stop_ && next_merge_ < ranges_.size() && published_[next_merge_]) {
+            const size_t i = next_merge_;
+            Chunk *chunk = published_[i];
+            published_[i] = nullptr;
+            unlock();
+            const Status appended = append(i, *chunk);
+            lock();
+            if (appended.ok()) {
+                add(chunk->counts);
+                next_merge_ = i + 1;
+            } else {
+                fail(i, appended.error());
+            }
+            freeChunk(chunk);
+        }
+        merging_ = false;
+        open_head_.store(next_merge_, std::memory_order_relaxed);
+        pthread_cond_broadcast(&changed_);
+    }
+
+    // Appends range i's columns to the result (by the thread holding
+    // merging_). The first append sizes the result for all the data from
+    // what the ranges so far hold, as a direct scan does.
+    Status append(size_t i, const Chunk &chunk) {
+        if (!sized_) {
+            sized_ = true;
+            const double scale = static_cast<double>(dataBytes()) /
+                                 static_cast<double>(ranges_[i].end - ranges_[0].start) * 1.0625;
+            const double max_data = static_cast<double>(columnByteLimit());
+            for (size_t c = 0; c < result_.size(); ++c) {
+                ColumnBuf &to = result_[c];
+                const ColumnBuf &from = chunk.columns[c];
+                double data = static_cast<double>(to.data.size() + from.data.size()) * scale + 64;
+                if (data > max_data) data = max_data;
+                const double rows = static_cast<double>(to.offsets.size() + from.rows()) * scale + 16;
+                // An estimate that cannot be had is no failure.
+                (void)to.data.reserve(static_cast<size_t>(data));
+                (void)to.offsets.reserve(static_cast<size_t>(rows));
+            }
+        }
+        for (size_t c = 0; c < result_.size(); ++c)
+            ROWKIT_TRY(result_[c].appendColumn(chunk.columns[c]));
+        return Status();
+    }
+
+    uint64_t dataBytes() const { return ranges_.back().end - ranges_.front().start; }
+
+    // With the lock held: a free chunk, or null when all are in use.
+    Chunk *takeChunk() {
+        if (free_) {
+            Chunk *chunk = free_;
+            free_ = chunk->next_free;
+            return chunk;
+        }
+        return used_chunks_ < max_chunks_ ? &chunks_[used_chunks_++] : nullptr;
+    }
+    void freeChunk(Chunk *chunk) {
+        chunk->next_free = free_;
+        free_ = chunk;
+        pthread_cond_broadcast(&changed_);
+    }
+
+    void add(const RangeCounts &counts) {
+        totals_.n_rows += counts.n_rows;
+        totals_.n_skipped_lines += counts.n_skipped_lines;
+        totals_.n_emptied_values += counts.n_emptied_values;
+    }
+
+    // With the lock held: range i failed (ranges_.size() for a thread's own
+    // setup). The earliest range's error is kept, and every thread stops
+    // after its current range.
+    void fail(size_t i, Error err) {
+        if (!error_ || i < failed_range_) {
+            error_ = err;
+            failed_range_ = i;
+        }
+        stop_ = true;
+        pthread_cond_broadcast(&changed_);
+    }
+
+    const ScanColumnarJob &job_;
+    std::span<const Range> ranges_;
+    const size_t max_chunks_;
+    bool ready_ = false;
+    pthread_mutex_t mutex_;
+    pthread_cond_t changed_;  // a chunk was freed, merging_ was given up, or stop_ set
+
+    // Guarded by mutex_.
+    size_t next_range_ = 0;    // the next range to take
+    size_t next_merge_ = 0;    // the next range to put into the result
+    bool merging_ = false;     // a thread is putting ranges into the result
+    // next_merge_ while no thread holds merging_, else SIZE_MAX: what a
+    // thread reading the next range into a chunk watches for.
+    std::atomic<size_t> open_head_{0};
+    bool stop_ = false;        // a range failed, or the threads are told to end
+    Vec<Chunk *> published_;   // per range: its columns, scanned and waiting
+    Vec<Chunk> chunks_;        // max_chunks_ records, the first used_chunks_ in use
+    size_t used_chunks_ = 0;
+    Chunk *free_ = nullptr;    // chunks taken before and free again
+    RangeCounts totals_;       // of the ranges in the result
+    std::optional<Error> error_;
+    size_t failed_range_ = 0;
+
+    // Belong to the thread holding merging_.
+    Vec<ColumnBuf> result_;
+    bool sized_ = false;  // the result was sized for all the data
 };
-
-// Takes copies off the shared list until none is left. The copies write
-// disjoint parts of the merged columns and free disjoint worker columns, so
-// any number of threads may run this at once.
-void *runMergeCopies(void *arg) {
-    MergeCopies &shared = *static_cast<MergeCopies *>(arg);
-    for (;;) {
-        const size_t i = shared.next.fetch_add(1, std::memory_order_relaxed);
-        if (i >= shared.copies.size()) return nullptr;
-        MergeCopy &copy = shared.copies[i];
-        const size_t n = copy.from->rows();
-        copyBytes(reinterpret_cast<char *>(copy.to->data.data()) + copy.data_at,
-                  reinterpret_cast<const char *>(copy.from->data.data()), copy.from->data.size());
-        // The worker's offsets after its leading 0, moved up by where its
-        // bytes begin; the sums stay within the column limit checked first.
-        const uint32_t base = static_cast<uint32_t>(copy.data_at);
-        const uint32_t *src = copy.from->offsets.data() + 1;
-        uint32_t *dst = copy.to->offsets.data() + copy.offsets_at;
-        for (size_t r = 0; r < n; ++r) dst[r] = src[r] + base;
-        copy.from->deinit();
-    }
-}
-
-// Runs the copies on the calling thread and on up to `helpers` more threads.
-// A helper that cannot start leaves its share to the others, so the copies
-// always complete.
-void shareMergeCopies(MergeCopies &shared, size_t helpers) {
-    Vec<pthread_t> threads;
-    if (!threads.reserve(helpers)) helpers = 0;
-    for (size_t i = 0; i < helpers; ++i) {
-        pthread_t thread;
-        if (createThread(&thread, nullptr, runMergeCopies, &shared) != 0) break;
-        (void)threads.push(thread);
-    }
-    runMergeCopies(&shared);
-    for (pthread_t thread : threads)
-        pthread_join(thread, nullptr);
-}
 
 }  // namespace
-
-Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols) {
-    MergedColumns merged;
-    for (const ScanColumnarWorker &w : workers)
-        merged.n_rows += w.n_rows;
-    if (workers.empty()) {
-        Result<Vec<ColumnBuf>> empty = newColumnBufs(n_cols);
-        if (!empty.ok()) return empty.error();
-        merged.columns = std::move(*empty);
-        return merged;
-    }
-    // Check every column's total before anything moves.
-    for (size_t c = 0; c < n_cols; ++c) {
-        size_t total = 0;
-        for (const ScanColumnarWorker &w : workers) {
-            if (__builtin_add_overflow(total, w.columns[c].data.size(), &total))
-                return Error::ColumnTooLarge;
-        }
-        if (total > columnByteLimit()) return Error::ColumnTooLarge;
-    }
-    Vec<MergeCopy> copies;
-    if (!copies.reserve((workers.size() - 1) * n_cols)) return Error::OutOfMemory;
-    // The first worker's columns become the result. They were sized for the
-    // whole file as it was read, so they usually hold every worker's values
-    // without moving.
-    for (size_t c = 0; c < n_cols; ++c) {
-        size_t total = 0;
-        for (const ScanColumnarWorker &w : workers)
-            total += w.columns[c].data.size();
-        ColumnBuf &column = workers[0].columns[c];
-        if (!column.data.reserve(total) || !column.offsets.reserve(merged.n_rows + 1))
-            return Error::OutOfMemory;
-    }
-    merged.columns = std::move(workers[0].columns);
-    for (size_t c = 0; c < n_cols; ++c) {
-        ColumnBuf &column = merged.columns[c];
-        size_t data_at = column.data.size();
-        size_t offsets_at = column.offsets.size();
-        for (ScanColumnarWorker &w : workers.subspan(1)) {
-            ColumnBuf &from = w.columns[c];
-            (void)copies.push(MergeCopy{&from, &column, data_at, offsets_at});
-            data_at += from.data.size();
-            offsets_at += from.rows();
-        }
-        // Every byte and offset counted here is written by its copy below
-        // before the result is handed out.
-        column.data.commit(data_at - column.data.size());
-        column.offsets.commit(offsets_at - column.offsets.size());
-    }
-    MergeCopies shared;
-    shared.copies = std::span<MergeCopy>(copies.data(), copies.size());
-    shareMergeCopies(shared, workers.size() - 1);
-    for (ScanColumnarWorker &w : workers.subspan(1))
-        w.columns = Vec<ColumnBuf>();
-    return merged;
-}
 
 // ---- the scan --------------------------------------------------------------
 
@@ -438,38 +633,21 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
 
     const size_t n_threads =
         threadsFor(num_threads != 0 ? num_threads : processorCount(), file_size - data_start);
-    Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size, n_threads);
+    Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size,
+                                                rangesFor(n_threads, file_size - data_start));
     if (!ranges.ok()) return ranges.error();
-    Vec<ScanColumnarWorker> workers;
-    if (!workers.resize(n_threads)) return Error::OutOfMemory;
-    job.data_bytes = file_size - data_start;
+    ColumnarPipeline pipeline(job, std::span<const Range>(ranges->data(), ranges->size()),
+                              n_threads);
+    ROWKIT_TRY(pipeline.init());
     std::atomic<uint64_t> consumed{0};
-    if (currentProgress()) job.consumed = &consumed;
-    job.first_worker = &workers[0];
-    for (size_t i = 0; i < n_threads; ++i) {
-        workers[i].job = &job;
-        workers[i].range = (*ranges)[i];
-    }
-    ROWKIT_TRY(spawnAndJoin(
-        std::span<ScanColumnarWorker>(workers.data(), workers.size()),
-        format == Format::csv ? csvScanColumnarWorkerRun : ndjsonScanColumnarWorkerRun));
-    std::optional<Error> failed;
-    for (const ScanColumnarWorker &w : workers)
-        if (w.err) failed = w.err;
-    if (failed) return *failed;
-
-    Result<MergedColumns> merged = mergeColumnarWorkers(
-        std::span<ScanColumnarWorker>(workers.data(), workers.size()), job.n_cols);
-    if (!merged.ok()) return merged.error();
-    ColumnarScanResult out;
-    out.columns = std::move(merged->columns);
-    out.n_rows = merged->n_rows;
-    out.n_cols = job.n_cols;
-    for (const ScanColumnarWorker &w : workers) {
-        out.n_skipped_lines += w.n_skipped_lines;
-        out.n_emptied_values += w.n_emptied_values;
-    }
-    return out;
+    JoinProgress progress;
+    progress.target = currentProgress();
+    progress.consumed = &consumed;
+    progress.before = data_start;
+    progress.total = file_size;
+    ROWKIT_TRY(spawnAndJoin(n_threads, ColumnarPipeline::run, ColumnarPipeline::abandon, &pipeline,
+                            progress.target ? &progress : nullptr));
+    return pipeline.finish();
 }
 
 }  // namespace rowkit

@@ -1,6 +1,17 @@
 // The parallel columnar scan: a whole CSV or JSON-records file collected into
-// columns by several threads, each over a line-aligned byte range, with the
-// same rows in the same order as a sequential scan.
+// columns by several threads over line-aligned byte ranges, with the same
+// rows in the same order as a sequential scan.
+//
+// The data is cut into many small ranges, which the threads take in file
+// order as they become free. The range that comes next in the result is
+// scanned straight into the result's columns (with one thread, every range
+// is). Any other is scanned into columns of its own until every range
+// before it is in the result: if that happens while it is being read, its
+// rows so far are appended and the rest goes straight into the result;
+// otherwise, once read, it waits to be appended by whichever thread finds it
+// next in line, while the others go on scanning. One thread appends at a
+// time, and a range's own columns are reused for later ranges, so the peak
+// stays near one copy of the result plus two ranges' columns per thread.
 //
 // The file is opened once. The format sniff, the header, the range planning
 // and the workers all read that one descriptor with positional reads, so a
@@ -11,6 +22,7 @@
 // collected on the calling thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -20,6 +32,7 @@
 #include "errors.hpp"
 #include "ndjson.hpp"
 #include "parallel_workers.hpp"
+#include "progress.hpp"
 #include "query.hpp"
 
 namespace rowkit {
@@ -28,8 +41,14 @@ namespace rowkit {
 
 enum class SniffedFormat : uint8_t { line_delimited = 0, json_array = 1 };
 
-// Every worker is given at least this much data.
+// Every thread, and every range, is given at least this much data.
 inline constexpr uint64_t kMinWorkerBytes = 65536;
+// With more than one thread the data is cut into ranges of about this size,
+// and into at least this many ranges per thread.
+inline constexpr uint64_t kRangeBytes = 524288;
+inline constexpr size_t kRangesPerThread = 8;
+// The first window a range boundary is looked for in: lines are short.
+inline constexpr size_t kBoundaryWindowBytes = 4096;
 // The bytes the format sniff looks at.
 inline constexpr size_t kSniffBytes = 256;
 // The most of an NDJSON file's start its header is read from.
@@ -48,12 +67,19 @@ size_t pageSize();
 // there are 64 KiB pieces of data (at least 1).
 size_t threadsFor(size_t requested, uint64_t data_len);
 
-// `num_threads` consecutive ranges covering [data_start, file_size): each
+// Ranges for `data_len` bytes on `n_threads` threads (from threadsFor): one
+// for one thread; otherwise one per 512 KiB, but at least 8 per thread and at
+// most one per 64 KiB (at least one per thread). Many small ranges, handed
+// out in order as threads become free, keep every thread busy to the end
+// and keep what is scanned ahead of the merge small.
+size_t rangesFor(size_t n_threads, uint64_t data_len);
+
+// `n_ranges` consecutive ranges covering [data_start, file_size): each
 // boundary is the first line start at or after the previous boundary plus
 // an even share, so every range but the last holds at least that share and
 // the ranges after a boundary that reached the end are empty.
 Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
-                                   size_t num_threads);
+                                   size_t n_ranges);
 
 // json_array when the first byte among the first 256 that is not a space,
 // tab, CR or LF is '['; line_delimited otherwise (whatever the file's name).
@@ -66,20 +92,33 @@ Result<JsonHeader> buildNdjsonHeader(int fd, uint64_t file_size);
 
 // ---- threads ---------------------------------------------------------------
 
-using WorkerRun = void (*)(ScanColumnarWorker *);
+// What the calling thread reports to its progress target while it waits
+// for the threads: `before` plus the bytes their chunk readers have
+// consumed (which they add to *consumed), of `total`.
+struct JoinProgress {
+    ProgressTarget *target = nullptr;
+    std::atomic<uint64_t> *consumed = nullptr;
+    uint64_t before = 0;
+    uint64_t total = 0;
 
-// Runs `run` on every worker, each on a thread of its own (16 MiB stack, one
-// guard page), and joins them all. A thread that cannot be started fails
-// with SystemResources (EAGAIN, or no thread attributes) or Unexpected
-// (other errors), OutOfMemory when the start records cannot be allocated;
-// the threads already started are joined first.
+    void report() const {
+        target->report(before + consumed->load(std::memory_order_relaxed), total, 0);
+    }
+};
+
+// Runs run(arg) on `n` threads of their own (16 MiB stack, one guard page)
+// and joins them all. A thread that cannot be started fails with
+// SystemResources (EAGAIN, or no thread attributes) or Unexpected (other
+// errors), OutOfMemory when the thread records cannot be allocated; the
+// threads already started are told to end early by abandon(arg) and
+// joined first.
 //
-// When the workers' job counts the bytes they consume and the calling thread
-// has a progress target, each worker thread reports into the count, and the
-// calling thread reports the first range's start plus the count before it
-// waits, about ten times a second while it waits (where a timed join
-// exists), and once more after the last join.
-Status spawnAndJoin(std::span<ScanColumnarWorker> workers, WorkerRun run);
+// With `progress`, each thread's chunk readers count what they consume into
+// progress->consumed, and the calling thread reports before it waits, about
+// ten times a second while it waits (where a timed join exists), and once
+// more after the last join.
+Status spawnAndJoin(size_t n, void (*run)(void *), void (*abandon)(void *), void *arg,
+                    const JoinProgress *progress = nullptr);
 
 #if ROWKIT_TEST_HOOKS
 // Test hook: the nth thread start from now (1-based) fails with `err`
@@ -88,23 +127,6 @@ namespace parallel_hook {
 void failThreadStartAt(uint64_t nth, int err);
 }
 #endif
-
-// ---- merging ---------------------------------------------------------------
-
-struct MergedColumns {
-    Vec<ColumnBuf> columns;
-    size_t n_rows = 0;
-};
-
-// The finished workers' columns joined in worker order, `n_cols` columns in
-// all: the first worker's columns grow to the full size in place and take
-// every later worker's values with their offsets moved up. The copies, one
-// per later worker and column, are shared by the calling thread and up to
-// one more thread per later worker; each worker column is freed as soon as
-// it is copied, so that the peak stays near one copy of the result plus a
-// worker's share. ColumnTooLarge when a column would pass the offsets'
-// limit, OutOfMemory; the workers keep whatever was not taken over then.
-Result<MergedColumns> mergeColumnarWorkers(std::span<ScanColumnarWorker> workers, size_t n_cols);
 
 // ---- the scan --------------------------------------------------------------
 
@@ -125,9 +147,11 @@ struct ColumnarScanResult {
 //
 // Errors: the platform's open errors, IsDir, NotRegularFile (a pipe or a
 // device: the ranges need reads at any offset), EmptyFile, read errors,
-// the header's errors (UnterminatedQuote, InvalidJson, ...), any worker's
-// error (the last failing worker's, in range order), SystemResources or
-// Unexpected when a thread cannot start, ColumnTooLarge, OutOfMemory.
+// the header's errors (UnterminatedQuote, InvalidJson, ...), a range's
+// error (the first failing range's in file order; the other threads stop
+// after their current range),
+// SystemResources or Unexpected when a thread cannot start, ColumnTooLarge,
+// OutOfMemory.
 Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter,
                                                 std::span<const Predicate> predicates, bool negate,
                                                 size_t num_threads);

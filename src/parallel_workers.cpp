@@ -6,28 +6,21 @@ namespace rowkit {
 
 namespace {
 
-// Sizes a worker's columns for `size_for` bytes of input from what the first
-// part of the range put in them. Growing a column as rows come makes the
-// allocator move it several times; one estimate taken early lets most
-// columns reach their final size in one block. The first worker sizes its
-// columns for the whole file, since they become the merged result: the
-// merge then copies the other workers' values into place without moving the
-// first worker's. Capacity never filled is address space only. Columns whose
-// estimate falls short still grow as usual.
+// Sizes columns for `size_for` bytes of input from what the first part of a
+// range put in them (the columns are taken to have begun the range empty).
 class ColumnSizer {
 public:
-    ColumnSizer(const Range &range, uint64_t size_for)
-        : range_bytes_(range.end - range.start), size_for_(size_for) {}
+    explicit ColumnSizer(uint64_t size_for) : size_for_(size_for), done_(size_for == 0) {}
 
-    // Counts one line (and its line feed) and, once enough of the range has
-    // been seen, reserves every column's estimate.
-    void afterLine(size_t line_bytes, Vec<ColumnBuf> &columns, size_t n_rows) {
+    // Counts one line (and its line feed) and, once enough input has been
+    // seen, reserves every column's estimate.
+    void afterLine(size_t line_bytes, std::span<ColumnBuf> columns, size_t n_rows) {
         if (done_) return;
         seen_ += line_bytes + 1;
         if (seen_ < kSampleBytes) return;
         done_ = true;
-        // A range of at most twice the sample is nearly read already.
-        if (range_bytes_ / 2 <= seen_ || n_rows == 0) return;
+        // Input of at most twice the sample is nearly read already.
+        if (size_for_ / 2 <= seen_ || n_rows == 0) return;
         // The bytes sized for over the part seen, with a sixteenth to spare.
         const double scale =
             static_cast<double>(size_for_) / static_cast<double>(seen_) * 1.0625;
@@ -43,82 +36,89 @@ public:
         }
     }
 
+    void stop() { done_ = true; }
+
 private:
     static constexpr uint64_t kSampleBytes = 65536;
 
-    uint64_t range_bytes_;
     uint64_t size_for_;
     uint64_t seen_ = 0;
-    bool done_ = false;
+    bool done_;
 };
-
-// Runs `on_line` over the worker's range into fresh columns, and leaves the
-// columns in the worker on success or the error in `err` on failure.
-template <class OnLine>
-void runWorker(ScanColumnarWorker *w, OnLine &&on_line) {
-    Result<Vec<ColumnBuf>> columns = newColumnBufs(w->job->n_cols);
-    if (!columns.ok()) {
-        w->err = columns.error();
-        return;
-    }
-    Vec<ColumnBuf> cols = std::move(*columns);
-    const bool first = w == w->job->first_worker;
-    ColumnSizer sizer(w->range, first ? w->job->data_bytes : w->range.end - w->range.start);
-    Status walked = forEachLineInRange(w->job->fd, w->range, [&](std::string_view line) -> Status {
-        ROWKIT_TRY(on_line(line, cols));
-        sizer.afterLine(line.size(), cols, w->n_rows);
-        return Status();
-    });
-    if (!walked.ok()) {
-        w->err = walked.error();
-        w->n_rows = 0;
-        return;
-    }
-    w->columns = std::move(cols);
-}
 
 }  // namespace
 
-void csvScanColumnarWorkerRun(ScanColumnarWorker *w) {
-    const ScanColumnarJob &job = *w->job;
-    Vec<std::string_view> fields;
-    ByteBuf quote_scratch;
-    const InputLimits no_limits;
-    runWorker(w, [&](std::string_view line, Vec<ColumnBuf> &columns) -> Status {
-        size_t n = 0;
-        ROWKIT_TRY(splitLine(line, job.delimiter, &quote_scratch, no_limits, SIZE_MAX, fields, &n));
-        const Row row(fields.data(), n);
-        if (!matches(row, job.predicates, job.negate)) return Status();
-        ROWKIT_TRY(appendRowToColumns(std::span<ColumnBuf>(columns.data(), columns.size()), row));
-        ++w->n_rows;
-        return Status();
-    });
+Status RangeScanner::init(const ScanColumnarJob *job) {
+    job_ = job;
+    ROWKIT_TRY(reader_.initRange(job->fd, 0, 0, kWorkerChunkBytes));
+    if (job->header) {
+        ROWKIT_TRY(mapper_.init());
+        ROWKIT_TRY(mapper_.setWidth(job->header->size()));
+    }
+    return Status();
 }
 
-void ndjsonScanColumnarWorkerRun(ScanColumnarWorker *w) {
-    const ScanColumnarJob &job = *w->job;
-    const JsonHeader &header = *job.header;
-    RecordMapper mapper;
-    Status ready = mapper.init();
-    if (ready.ok()) ready = mapper.setWidth(header.size());
-    if (!ready.ok()) {
-        w->err = ready.error();
-        return;
+// Runs on_line (the line; a Status) over every line of the range.
+template <class OnLine>
+Status RangeScanner::walk(Range range, ScanTarget *target, uint64_t size_for, OnLine &&on_line) {
+    reader_.moveToRange(range.start, range.end);
+    ColumnSizer sizer(size_for);
+    const InputLimits no_limits;
+    uint32_t lines = 0;
+    for (;;) {
+        std::string_view line;
+        Result<bool> got = reader_.nextLine(no_limits, &line);
+        if (!got.ok()) return got.error();
+        if (!*got) return Status();
+        ROWKIT_TRY(on_line(line));
+        sizer.afterLine(line.size(), target->columns,
+                        target->columns.empty() ? 0 : target->columns[0].rows());
+        // The watch is looked at every 32 lines: often enough to move early,
+        // seldom enough to cost nothing.
+        if (target->watch && (++lines & 31) == 0 &&
+            target->watch->load(std::memory_order_relaxed) == target->watch_value) [[unlikely]] {
+            Result<bool> moved = target->moveTo(target->ctx, target);
+            if (!moved.ok()) return moved.error();
+            if (*moved) {
+                // The new columns hold more than this range: not for sizing.
+                target->watch = nullptr;
+                sizer.stop();
+            }
+        }
     }
-    runWorker(w, [&](std::string_view line, Vec<ColumnBuf> &columns) -> Status {
+}
+
+Status RangeScanner::scan(Range range, ScanTarget *target, uint64_t size_for,
+                          RangeCounts *counts) {
+    const ScanColumnarJob &job = *job_;
+    if (!job.header) {
+        const InputLimits no_limits;
+        return walk(range, target, size_for, [&](std::string_view line) -> Status {
+            size_t n = 0;
+            ROWKIT_TRY(
+                splitLine(line, job.delimiter, &quote_scratch_, no_limits, SIZE_MAX, fields_, &n));
+            const Row row(fields_.data(), n);
+            if (!matches(row, job.predicates, job.negate)) return Status();
+            ROWKIT_TRY(appendRowToColumns(target->columns, row));
+            ++counts->n_rows;
+            return Status();
+        });
+    }
+    const JsonHeader &header = *job.header;
+    return walk(range, target, size_for, [&](std::string_view line) -> Status {
         if (line.empty()) return Status();
         size_t emptied = 0;
         Result<Row> row =
-            mapper.toRow(line, header, header.size(), NestedValues::leave_empty, &emptied);
+            mapper_.toRow(line, header, header.size(), NestedValues::leave_empty, &emptied);
         if (!row.ok()) {
             if (row.error() == Error::OutOfMemory) return Error::OutOfMemory;
-            ++w->n_skipped_lines;
+            ++counts->n_skipped_lines;
             return Status();
         }
         if (!matches(*row, job.predicates, job.negate)) return Status();
-        ROWKIT_TRY(appendRowToColumns(std::span<ColumnBuf>(columns.data(), columns.size()), *row));
-        ++w->n_rows;
-        w->n_emptied_values += emptied;
+        ROWKIT_TRY(appendRowToColumns(target->columns, *row));
+        ++counts->n_rows;
+        counts->n_emptied_values += emptied;
         return Status();
     });
 }

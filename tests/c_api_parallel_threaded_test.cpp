@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "alloc.hpp"
 #include "collect.hpp"
 #include "file_io.hpp"
 #include "parallel.hpp"
@@ -254,7 +255,21 @@ TEST(ParallelCollect, FailuresNameTheirCause) {
             EXPECT_TRUE(got == sequential(wide_path)) << nth << ": " << brief(got);
         }
     }
-    EXPECT_GT(nth, 7u);  // sniff, header, its end, two boundaries, three workers
+    EXPECT_GT(nth, 9u);  // sniff, header, its end, three boundaries, four ranges
+
+    // An allocation that fails anywhere (planning, a thread's scanner, a
+    // range's columns, the result) fails the call with OutOfMemory, with
+    // every thread ended and nothing leaked, never with a partial result.
+    const std::string expected_wide = sequential(wide_path);
+    nth = 1;
+    for (std::string got; got != expected_wide; ++nth) {
+        rowkit::alloc_hook::failAt(nth);
+        got = parallel(wide_path, 3);
+        rowkit::alloc_hook::reset();
+        if (got != expected_wide && got != "!out of memory allocating columnar collect context") {
+            ASSERT_EQ(got, prefix + "OutOfMemory") << nth;
+        }
+    }
 
     // A thread that cannot start: the ones started are joined and freed.
     rowkit::parallel_hook::failThreadStartAt(2, EAGAIN);

@@ -40,6 +40,12 @@ TEST(ParallelPlanning, ThreadsRangesAndBoundaries) {
     // At least 64 KiB per worker; no cap beyond that.
     EXPECT_EQ(threadsFor(100, 1 << 20), 16u);
     EXPECT_EQ(threadsFor(SIZE_MAX, uint64_t{1} << 40), size_t{1} << 24);
+    // One range for one thread; else one per 512 KiB, at least 8 per thread,
+    // at most one per 64 KiB but never fewer than the threads.
+    EXPECT_EQ(rangesFor(1, uint64_t{1} << 40), 1u);
+    EXPECT_EQ(rangesFor(2, 1 << 20), 16u);
+    EXPECT_EQ(rangesFor(2, 300 << 20), 600u);
+    EXPECT_EQ(rangesFor(3, 200000), 3u);
 
     // A boundary is just after the first line feed at or after the guess: a
     // line feed at the guess itself ends the range there.
