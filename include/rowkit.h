@@ -611,8 +611,9 @@ void rowkit_batch_free(Batch *batch);
  * at line feeds (at least 64 KiB of data per thread and per range, so a
  * small file runs on one thread), the threads take the ranges in file order
  * as they become free, and each range's rows join the result in file order
- * while later ranges are still being read. No scanner handle is involved. `num_threads` is the number of threads
- * wanted; 0 means one per processor the calling thread may run on.
+ * while later ranges are still being read. No scanner handle is involved.
+ * `num_threads` is the number of threads wanted; 0 means one per processor
+ * the calling thread may run on.
  *
  * The file is CSV with a header line, fields split at `delimiter` (the
  * quoting rules of the CSV reader), unless its name ends in ".ndjson",
@@ -653,9 +654,9 @@ void rowkit_batch_free(Batch *batch);
  * EmptyFile, a read error, the header's error (UnterminatedQuote, or
  * InvalidJson when the first JSON line is not an object), the error of the
  * first range in file order that fails (UnterminatedQuote, ...; the other
- * threads stop after the range they are reading), ColumnTooLarge (a column's data would pass
- * 4,294,967,295 bytes), SystemResources or Unexpected (a thread could not be
- * started) or OutOfMemory. Every thread has ended and nothing is left
+ * threads stop after the range they are reading), ColumnTooLarge (a
+ * column's data would pass 4,294,967,295 bytes), SystemResources or
+ * Unexpected (a thread could not be started) or OutOfMemory. Every thread has ended and nothing is left
  * allocated when it returns. */
 CollectColumnarCtx *rowkit_parallel_collect_columnar(const char *path, uint8_t delimiter,
                                                      const CPredicate *where, size_t n_where,
