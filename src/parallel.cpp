@@ -330,13 +330,7 @@ private:
             if (move.moved) {
                 // The range went on straight into the result, and this
                 // thread holds merging_.
-                if (scanned.ok()) {
-                    add(chunk->counts);
-                    next_merge_ = i + 1;
-                } else {
-                    fail(i, scanned.error());
-                }
-                freeChunk(chunk);
+                settle(i, scanned, chunk);
                 mergePublished();
                 continue;
             }
@@ -440,13 +434,7 @@ private:
             unlock();
             const Status appended = append(i, *chunk);
             lock();
-            if (appended.ok()) {
-                add(chunk->counts);
-                next_merge_ = i + 1;
-            } else {
-                fail(i, appended.error());
-            }
-            freeChunk(chunk);
+            settle(i, appended, chunk);
         }
         merging_ = false;
         open_head_.store(next_merge_, std::memory_order_relaxed);
@@ -493,6 +481,19 @@ private:
         chunk->next_free = free_;
         free_ = chunk;
         pthread_cond_broadcast(&changed_);
+    }
+
+    // With the lock held: range i, which was next in line, is in the
+    // result when `status` is ok (its counts join the totals and the next
+    // range is in line) or failed; its columns are free again either way.
+    void settle(size_t i, Status status, Chunk *chunk) {
+        if (status.ok()) {
+            add(chunk->counts);
+            next_merge_ = i + 1;
+        } else {
+            fail(i, status.error());
+        }
+        freeChunk(chunk);
     }
 
     void add(const RangeCounts &counts) {
