@@ -43,7 +43,7 @@ size_t usableSize(const void *p);
 // block) grow with realloc: the allocator extends a block in place when it
 // can and moves a large block by remapping its pages, so growing a large
 // buffer neither copies it nor makes the kernel supply fresh pages for the
-// bytes it already holds. A small block that must become large (4 MiB or
+// bytes it already holds. A small block that must become large (1 MiB or
 // more) and other alignments get a new block and a copy.
 void *growBytes(void *p, size_t used, size_t n, size_t align = kDefaultAlign);
 
