@@ -90,6 +90,16 @@ Status RangeScanner::walk(Range range, ScanTarget *target, uint64_t size_for, On
 
 Status RangeScanner::scan(Range range, ScanTarget *target, uint64_t size_for,
                           RangeCounts *counts) {
+    // Counted on this thread's stack and stored once: the caller's record
+    // may share a cache line with what another thread writes row by row.
+    RangeCounts local;
+    const Status status = scanCounting(range, target, size_for, &local);
+    *counts = local;
+    return status;
+}
+
+Status RangeScanner::scanCounting(Range range, ScanTarget *target, uint64_t size_for,
+                                  RangeCounts *counts) {
     const ScanColumnarJob &job = *job_;
     if (!job.header) {
         const InputLimits no_limits;

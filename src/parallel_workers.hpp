@@ -104,6 +104,7 @@ public:
     Status scan(Range range, ScanTarget *target, uint64_t size_for, RangeCounts *counts);
 
 private:
+    Status scanCounting(Range range, ScanTarget *target, uint64_t size_for, RangeCounts *counts);
     template <class OnLine>
     Status walk(Range range, ScanTarget *target, uint64_t size_for, OnLine &&on_line);
 
