@@ -93,23 +93,24 @@ size_t rangesFor(size_t n_threads, uint64_t data_len) {
     return static_cast<size_t>(n < most ? n : most);
 }
 
+Result<uint64_t> rangeBoundary(int fd, uint64_t data_start, uint64_t file_size, size_t n_ranges,
+                               size_t k) {
+    if (k == 0) return data_start;
+    if (k >= n_ranges || data_start >= file_size) return file_size;
+    const uint64_t share = (file_size - data_start) / n_ranges;
+    return alignForwardToNewline(fd, data_start + share * k, file_size, kBoundaryWindowBytes);
+}
+
 Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
                                    size_t n_ranges) {
     Vec<Range> ranges;
     if (!ranges.reserve(n_ranges)) return Error::OutOfMemory;
-    const uint64_t span = file_size > data_start ? file_size - data_start : 0;
-    const uint64_t approx_chunk = span / n_ranges;
     uint64_t start = data_start;
-    for (size_t i = 0; i < n_ranges; ++i) {
-        uint64_t end = file_size;
-        if (i + 1 < n_ranges) {
-            Result<uint64_t> aligned = alignForwardToNewline(fd, start + approx_chunk, file_size,
-                                                             kBoundaryWindowBytes);
-            if (!aligned.ok()) return aligned.error();
-            end = *aligned;
-        }
-        (void)ranges.push(Range{start, end});
-        start = end;
+    for (size_t k = 1; k <= n_ranges; ++k) {
+        Result<uint64_t> end = rangeBoundary(fd, data_start, file_size, n_ranges, k);
+        if (!end.ok()) return end.error();
+        (void)ranges.push(Range{start, *end});
+        start = *end;
     }
     return ranges;
 }
@@ -238,13 +239,20 @@ struct Chunk {
 };
 
 // The ranges of one scan, taken by the threads in file order and put into
-// the result in file order. Everything but the result's columns is guarded
-// by the mutex; the result's columns belong to the one thread that holds
-// `merging_`, which it takes under the mutex.
+// the result in file order. A range's bounds are found by the thread that
+// takes it (the calling thread plans nothing but their number, so the
+// threads start at once). Everything but the result's columns and the
+// bounds is guarded by the mutex; the result's columns belong to the one
+// thread that holds `merging_`, which it takes under the mutex.
 class ColumnarPipeline {
 public:
-    ColumnarPipeline(const ScanColumnarJob &job, std::span<const Range> ranges, size_t n_threads)
-        : job_(job), ranges_(ranges), max_chunks_(n_threads * kChunksPerThread) {}
+    ColumnarPipeline(const ScanColumnarJob &job, uint64_t data_start, uint64_t file_size,
+                     size_t n_ranges, size_t n_threads)
+        : job_(job),
+          data_start_(data_start),
+          file_size_(file_size),
+          n_ranges_(n_ranges),
+          max_chunks_(n_threads * kChunksPerThread) {}
     ColumnarPipeline(const ColumnarPipeline &) = delete;
     ColumnarPipeline &operator=(const ColumnarPipeline &) = delete;
     ~ColumnarPipeline() {
@@ -259,8 +267,10 @@ public:
         Result<Vec<ColumnBuf>> columns = newColumnBufs(job_.n_cols);
         if (!columns.ok()) return columns.error();
         result_ = std::move(*columns);
-        if (!published_.resize(ranges_.size()) || !chunks_.resize(max_chunks_))
+        if (!published_.resize(n_ranges_) || !chunks_.resize(max_chunks_) ||
+            !bounds_.resize(n_ranges_ + 1))
             return Error::OutOfMemory;
+        for (uint64_t &b : bounds_) b = kUnknownBound;
         if (pthread_mutex_init(&mutex_, nullptr) != 0) return Error::SystemResources;
         if (pthread_cond_init(&changed_, nullptr) != 0) {
             pthread_mutex_destroy(&mutex_);
@@ -305,8 +315,8 @@ private:
         RangeScanner scanner;
         const Status ready = scanner.init(&job_);
         lock();
-        if (!ready.ok()) fail(ranges_.size(), ready.error());
-        while (!stop_ && next_range_ < ranges_.size()) {
+        if (!ready.ok()) fail(n_ranges_, ready.error());
+        while (!stop_ && next_range_ < n_ranges_) {
             const size_t i = next_range_;
             if (!merging_ && next_merge_ == i) {
                 ++next_range_;
@@ -348,6 +358,31 @@ private:
         unlock();
     }
 
+    // Range i, by the thread that took it; without the lock.
+    Result<Range> rangeAt(size_t i) {
+        Result<uint64_t> start = boundary(i);
+        if (!start.ok()) return start.error();
+        Result<uint64_t> end = boundary(i + 1);
+        if (!end.ok()) return end.error();
+        return Range{*start, *end};
+    }
+
+    // Boundary k, found once by whichever thread needs it first (two that
+    // need it at once both find the same value).
+    Result<uint64_t> boundary(size_t k) {
+        std::atomic_ref<uint64_t> known(bounds_[k]);
+        const uint64_t seen = known.load(std::memory_order_acquire);
+        if (seen != kUnknownBound) return seen;
+        Result<uint64_t> found = rangeBoundary(job_.fd, data_start_, file_size_, n_ranges_, k);
+        if (found.ok()) known.store(*found, std::memory_order_release);
+        return found;
+    }
+
+    // Boundary k of a range whose scan has begun, which found it.
+    uint64_t foundBoundary(size_t k) {
+        return std::atomic_ref<uint64_t>(bounds_[k]).load(std::memory_order_acquire);
+    }
+
     // With the lock held: this thread takes merging_, which no thread holds.
     void takeMerging() {
         merging_ = true;
@@ -363,7 +398,9 @@ private:
         sized_ = true;
         ScanTarget target;
         target.columns = std::span<ColumnBuf>(result_.data(), result_.size());
-        const Status scanned = scanner.scan(ranges_[i], &target, size_for, &counts);
+        Result<Range> range = rangeAt(i);
+        const Status scanned =
+            range.ok() ? scanner.scan(*range, &target, size_for, &counts) : range.error();
         lock();
         if (scanned.ok()) {
             add(counts);
@@ -398,7 +435,9 @@ private:
             }
         }
         chunk.counts = RangeCounts();
-        const Range range = ranges_[move.i];
+        Result<Range> found = rangeAt(move.i);
+        if (!found.ok()) return found.error();
+        const Range range = *found;
         ScanTarget target;
         target.columns = std::span<ColumnBuf>(chunk.columns.data(), chunk.columns.size());
         target.watch = &open_head_;
@@ -427,7 +466,7 @@ private:
     // The lock is let go during each copy, so that other threads can take
     // and publish ranges meanwhile.
     void mergePublished() {
-        while (!stop_ && next_merge_ < ranges_.size() && published_[next_merge_]) {
+        while (!stop_ && next_merge_ < n_ranges_ && published_[next_merge_]) {
             const size_t i = next_merge_;
             Chunk *chunk = published_[i];
             published_[i] = nullptr;
@@ -448,7 +487,7 @@ private:
         if (!sized_) {
             sized_ = true;
             const double scale = static_cast<double>(dataBytes()) /
-                                 static_cast<double>(ranges_[i].end - ranges_[0].start) * 1.0625;
+                                 static_cast<double>(foundBoundary(i + 1) - data_start_) * 1.0625;
             const double max_data = static_cast<double>(columnByteLimit());
             for (size_t c = 0; c < result_.size(); ++c) {
                 ColumnBuf &to = result_[c];
@@ -466,7 +505,7 @@ private:
         return Status();
     }
 
-    uint64_t dataBytes() const { return ranges_.back().end - ranges_.front().start; }
+    uint64_t dataBytes() const { return file_size_ - data_start_; }
 
     // With the lock held: a free chunk, or null when all are in use.
     Chunk *takeChunk() {
@@ -502,7 +541,7 @@ private:
         totals_.n_emptied_values += counts.n_emptied_values;
     }
 
-    // With the lock held: range i failed (ranges_.size() for a thread's own
+    // With the lock held: range i failed (n_ranges_ for a thread's own
     // setup). The earliest range's error is kept, and every thread stops
     // after its current range.
     void fail(size_t i, Error err) {
@@ -515,11 +554,18 @@ private:
     }
 
     const ScanColumnarJob &job_;
-    std::span<const Range> ranges_;
+    const uint64_t data_start_;
+    const uint64_t file_size_;
+    const size_t n_ranges_;
     const size_t max_chunks_;
+    static constexpr uint64_t kUnknownBound = UINT64_MAX;
     bool ready_ = false;
     pthread_mutex_t mutex_;
     pthread_cond_t changed_;  // a chunk was freed, merging_ was given up, or stop_ set
+
+    // Range boundaries (kUnknownBound until found), read and written
+    // atomically without the lock.
+    Vec<uint64_t> bounds_;
 
     // Guarded by mutex_.
     size_t next_range_ = 0;    // the next range to take
@@ -634,11 +680,8 @@ Result<ColumnarScanResult> parallelScanColumnar(const char *path, char delimiter
 
     const size_t n_threads =
         threadsFor(num_threads != 0 ? num_threads : processorCount(), file_size - data_start);
-    Result<Vec<Range>> ranges = splitRangesFrom(fd, data_start, file_size,
-                                                rangesFor(n_threads, file_size - data_start));
-    if (!ranges.ok()) return ranges.error();
-    ColumnarPipeline pipeline(job, std::span<const Range>(ranges->data(), ranges->size()),
-                              n_threads);
+    ColumnarPipeline pipeline(job, data_start, file_size,
+                              rangesFor(n_threads, file_size - data_start), n_threads);
     ROWKIT_TRY(pipeline.init());
     std::atomic<uint64_t> consumed{0};
     JoinProgress progress;

@@ -74,10 +74,17 @@ size_t threadsFor(size_t requested, uint64_t data_len);
 // and keep what is scanned ahead of the merge small.
 size_t rangesFor(size_t n_threads, uint64_t data_len);
 
-// `n_ranges` consecutive ranges covering [data_start, file_size): each
-// boundary is the first line start at or after the previous boundary plus
-// an even share, so every range but the last holds at least that share and
-// the ranges after a boundary that reached the end are empty.
+// Where range k of `n_ranges` over [data_start, file_size) begins: the first
+// line start at or after data_start + k * (an even share of the data), with
+// range 0 beginning at data_start and range n_ranges (the end) at
+// file_size. Each boundary depends on nothing but k, so the scan's threads
+// find them as they take the ranges, at once and without waiting on each
+// other. A line longer than a share makes the ranges it covers empty.
+Result<uint64_t> rangeBoundary(int fd, uint64_t data_start, uint64_t file_size, size_t n_ranges,
+                               size_t k);
+
+// The `n_ranges` consecutive ranges between those boundaries, covering
+// [data_start, file_size).
 Result<Vec<Range>> splitRangesFrom(int fd, uint64_t data_start, uint64_t file_size,
                                    size_t n_ranges);
 
