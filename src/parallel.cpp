@@ -129,14 +129,24 @@ Result<SniffedFormat> sniffFormat(int fd, uint64_t file_size) {
 }
 
 Result<JsonHeader> buildNdjsonHeader(int fd, uint64_t file_size) {
-    const size_t want =
+    // The first line is looked for in windows that double from 4 KiB: lines
+    // are short, and reading the whole 1 MiB would cost more than the rest
+    // of the planning.
+    const size_t most =
         file_size < kNdjsonHeaderBytes ? static_cast<size_t>(file_size) : kNdjsonHeaderBytes;
-    Bytes head(static_cast<char *>(allocBytes(want)));
-    if (!head) return Error::OutOfMemory;
-    Result<size_t> got = readChunkAt(fd, head.get(), want, 0);
-    if (!got.ok()) return got.error();
-    const std::string_view line =
-        trimCR(std::string_view(head.get(), bytes::findByte(head.get(), *got, '\n')));
+    size_t want = most < kBoundaryWindowBytes ? most : kBoundaryWindowBytes;
+    Bytes head;
+    size_t line_len = 0;
+    for (;;) {
+        head.reset(static_cast<char *>(allocBytes(want)));
+        if (!head) return Error::OutOfMemory;
+        Result<size_t> got = readChunkAt(fd, head.get(), want, 0);
+        if (!got.ok()) return got.error();
+        line_len = bytes::findByte(head.get(), *got, '\n');
+        if (line_len < *got || *got < want || want == most) break;
+        want = want > most / 2 ? most : want * 2;
+    }
+    const std::string_view line = trimCR(std::string_view(head.get(), line_len));
     RecordMapper mapper;
     ROWKIT_TRY(mapper.init());
     ROWKIT_TRY(mapper.parse(line));
